@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// velmorin-cli: the tool's jobs from a terminal and from scripts.
+#include <CLI/CLI.hpp>
+#include <string>
+
+#include "info_command.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Firmware update tool for Kestrion chargers, from a terminal.", "velmorin-cli"};
+    app.require_subcommand(1);
+
+    std::string infoPath;
+    bool infoJson = false;
+    CLI::App* info = app.add_subcommand(
+        "info", "Check an update file and show its version, type and memo (exit 1 if rejected)");
+    info->add_option("FILE", infoPath, "the update file (*.bin)")->required();
+    info->add_flag("--json", infoJson, "print the result as JSON");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+
+    if (*info) {
+        return velmorin::cli::RunInfoCommand(infoPath, infoJson);
+    }
+    return 2;
+}

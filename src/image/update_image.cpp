@@ -1,0 +1,244 @@
+// SPDX-License-Identifier: MIT
+// The update image store, the header check and the whole-file load.
+#include "image/update_image.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "image/aes.h"
+#include "image/triple_des.h"
+
+namespace velmorin {
+
+std::array<std::uint8_t, kMaxUpdateFileSize> UpdateImage{};
+
+namespace {
+
+std::span<std::uint8_t, kUpdateHeaderSize> StoreHeader() {
+    return std::span<std::uint8_t, kUpdateHeaderSize>(UpdateImage.data(), kUpdateHeaderSize);
+}
+
+// Opens an update file for reading. Only regular files count: a directory
+// cannot be read and a FIFO or a device node could block or never end.
+class UpdateFileReader {
+public:
+    explicit UpdateFileReader(const std::filesystem::path& path) : m_path(path) {
+        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (m_fd < 0) {
+            Fail(std::strerror(errno));
+            return;
+        }
+        struct stat status {};
+        if (::fstat(m_fd, &status) != 0) {
+            Fail(std::strerror(errno));
+        } else if (S_ISDIR(status.st_mode)) {
+            Fail(std::strerror(EISDIR));
+        } else if (!S_ISREG(status.st_mode)) {
+            Fail("not a regular file");
+        } else {
+            m_length = static_cast<std::uint64_t>(status.st_size);
+        }
+    }
+    ~UpdateFileReader() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    UpdateFileReader(const UpdateFileReader&) = delete;
+    UpdateFileReader& operator=(const UpdateFileReader&) = delete;
+
+    bool IsOpen() const { return m_error.empty(); }
+    const std::string& Error() const { return m_error; }
+    std::uint64_t Length() const { return m_length; }
+
+    // Reads up to `buffer.size()` bytes from the start; returns how many came,
+    // or -1 after a read error (then Error() says why).
+    std::int64_t Read(std::span<std::uint8_t> buffer) {
+        std::size_t total = 0;
+        while (total < buffer.size()) {
+            const ssize_t count = ::read(m_fd, buffer.data() + total, buffer.size() - total);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0) {
+                Fail(std::strerror(errno));
+                return -1;
+            }
+            if (count == 0) {
+                break;
+            }
+            total += static_cast<std::size_t>(count);
+        }
+        return static_cast<std::int64_t>(total);
+    }
+
+private:
+    void Fail(const char* reason) {
+        m_error = "cannot open " + m_path.string() + ": " + reason;
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    std::filesystem::path m_path;
+    int m_fd = -1;
+    std::uint64_t m_length = 0;
+    std::string m_error;
+};
+
+ImageCheck Outcome(ImageLoadResult result, std::uint64_t fileLength,
+                   SealedForm form = SealedForm::WholeFile) {
+    ImageCheck check;
+    check.result = result;
+    check.fileLength = fileLength;
+    check.form = form;
+    return check;
+}
+
+ImageCheck CannotOpen(const std::string& error) {
+    ImageCheck check = Outcome(ImageLoadResult::CannotOpen, 0);
+    check.openError = error;
+    return check;
+}
+
+}  // namespace
+
+UpdateHeader StoredHeader() { return UpdateHeader::Parse(StoreHeader()); }
+
+ImageCheck CheckUpdateHeader(std::span<const std::uint8_t> firstBytes, std::uint64_t fileLength) {
+    if (fileLength > kMaxUpdateFileSize) {
+        return Outcome(ImageLoadResult::TooBig, fileLength);
+    }
+    std::array<std::uint8_t, kUpdateHeaderSize> buffer{};
+    std::copy_n(firstBytes.begin(), std::min(firstBytes.size(), buffer.size()), buffer.begin());
+
+    const auto store = StoreHeader();
+    std::fill(store.begin(), store.end(), std::uint8_t{0});
+    TripleDesDecrypt(buffer.data(), kUpdateHeaderSize, store.data());
+    if (IsRecognisedHeader(store, fileLength)) {
+        return Outcome(ImageLoadResult::Loaded, fileLength, SealedForm::WholeFile);
+    }
+    AesDecryptHeader(AesPrepareDecryptKey(), buffer);
+    if (IsRecognisedHeader(buffer, fileLength)) {
+        std::copy(buffer.begin(), buffer.end(), store.begin());
+        return Outcome(ImageLoadResult::Loaded, fileLength, SealedForm::HeaderOnly);
+    }
+    return Outcome(ImageLoadResult::FormatError, fileLength);
+}
+
+ImageCheck LoadUpdateBytes(std::span<const std::uint8_t> file, bool allowHeaderForm) {
+    const std::uint64_t length = file.size();
+    if (length > kMaxUpdateFileSize) {
+        return Outcome(ImageLoadResult::TooBig, length);
+    }
+    if (length == 0) {
+        return Outcome(ImageLoadResult::Empty, 0);
+    }
+    // The cipher works on whole blocks: a short last block is read as if
+    // zero bytes completed it.
+    const std::size_t blockLength = (length + 7) / 8 * 8;
+    std::vector<std::uint8_t> buffer(blockLength, 0);
+    std::copy(file.begin(), file.end(), buffer.begin());
+
+    std::fill_n(UpdateImage.begin(), length, std::uint8_t{0});
+    TripleDesDecrypt(buffer.data(), static_cast<std::int32_t>(length), UpdateImage.data());
+
+    ImageCheck check = Outcome(ImageLoadResult::FormatError, length);
+    if (IsRecognisedHeader(StoreHeader(), length)) {
+        check = Outcome(ImageLoadResult::Loaded, length, SealedForm::WholeFile);
+    } else if (allowHeaderForm && length >= kUpdateHeaderSize) {
+        const std::span<std::uint8_t, kUpdateHeaderSize> header(buffer.data(), kUpdateHeaderSize);
+        AesDecryptHeader(AesPrepareDecryptKey(), header);
+        if (IsRecognisedHeader(header, length)) {
+            std::copy_n(buffer.begin(), length, UpdateImage.begin());
+            check = Outcome(ImageLoadResult::Loaded, length, SealedForm::HeaderOnly);
+        }
+    }
+    if (check.Accepted()) {
+        // Nothing past the payload may reach a charger: neither the deciphered
+        // padding of a short last block nor bytes of an earlier, longer file.
+        std::fill(UpdateImage.begin() + static_cast<std::ptrdiff_t>(length), UpdateImage.end(),
+                  std::uint8_t{0});
+    }
+    return check;
+}
+
+ImageCheck CheckUpdateFile(const std::filesystem::path& path, FileInfoDisplay& display) {
+    UpdateFileReader reader(path);
+    ImageCheck check;
+    if (!reader.IsOpen()) {
+        check = CannotOpen(reader.Error());
+    } else if (reader.Length() > kMaxUpdateFileSize) {
+        check = Outcome(ImageLoadResult::TooBig, reader.Length());
+    } else {
+        std::array<std::uint8_t, kUpdateHeaderSize> firstBytes{};
+        const std::int64_t count = reader.Read(firstBytes);
+        check = count < 0 ? CannotOpen(reader.Error())
+                          : CheckUpdateHeader(firstBytes, reader.Length());
+    }
+
+    switch (check.result) {
+    case ImageLoadResult::Loaded:
+        FileInfoShow(display);
+        break;
+    case ImageLoadResult::CannotOpen:
+        FileInfoReset(display);
+        break;
+    case ImageLoadResult::TooBig:
+        FileInfoReset(display, kTextFileBig);
+        break;
+    case ImageLoadResult::Empty:
+    case ImageLoadResult::FormatError:
+        FileInfoReset(display, kTextFileFormatError);
+        break;
+    }
+    return check;
+}
+
+ImageCheck LoadUpdateImage(const std::filesystem::path& path, bool allowHeaderForm,
+                           FileInfoDisplay& display) {
+    UpdateFileReader reader(path);
+    ImageCheck check;
+    if (!reader.IsOpen()) {
+        check = CannotOpen(reader.Error());
+    } else if (reader.Length() > kMaxUpdateFileSize) {
+        check = Outcome(ImageLoadResult::TooBig, reader.Length());
+    } else {
+        // One byte more than the limit, so that a file that grew since it was
+        // measured is still caught as too big.
+        std::vector<std::uint8_t> file(kMaxUpdateFileSize + 1);
+        const std::int64_t count = reader.Read(file);
+        if (count < 0) {
+            check = CannotOpen(reader.Error());
+        } else {
+            file.resize(static_cast<std::size_t>(count));
+            check = LoadUpdateBytes(file, allowHeaderForm);
+        }
+    }
+
+    switch (check.result) {
+    case ImageLoadResult::Loaded:
+    case ImageLoadResult::Empty:
+        break;
+    case ImageLoadResult::CannotOpen:
+        FileInfoReset(display);
+        display.ShowMessageBox(kTextErrorOpenFile, kCaptionError, MessageIcon::Error);
+        break;
+    case ImageLoadResult::TooBig:
+        FileInfoReset(display, kTextFileBig);
+        break;
+    case ImageLoadResult::FormatError:
+        FileInfoReset(display, kTextFileFormatError);
+        break;
+    }
+    return check;
+}
+
+}  // namespace velmorin

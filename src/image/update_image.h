@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: MIT
+// The update image: the one process-wide store of the update file last
+// examined or loaded, the header check that runs on every change of the
+// chosen path, and the whole-file load with which every upgrade begins.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "image/file_info_display.h"
+#include "image/update_header.h"
+
+namespace velmorin {
+
+// Bytes 0-511: the plain header of the file last examined or loaded. After a
+// whole-file load, bytes 512 on: the payload (deciphered for the whole-file
+// form, as stored for the header form), and zeros after it.
+extern std::array<std::uint8_t, kMaxUpdateFileSize> UpdateImage;
+
+enum class ImageLoadResult { Loaded, CannotOpen, TooBig, Empty, FormatError };
+
+// WholeFile: every byte under the Triple DES variant. HeaderOnly: the header
+// under AES-128, the payload as the charger receives it.
+enum class SealedForm { WholeFile, HeaderOnly };
+
+struct ImageCheck {
+    ImageLoadResult result = ImageLoadResult::FormatError;
+    SealedForm form = SealedForm::WholeFile;  // meaningful when Loaded
+    std::uint64_t fileLength = 0;
+    std::string openError;  // with CannotOpen: "cannot open PATH: reason"
+
+    bool Accepted() const { return result == ImageLoadResult::Loaded; }
+};
+
+// The header check on bytes already read: `firstBytes` holds up to the first
+// 512 bytes of a file of `fileLength` bytes (missing bytes count as zero).
+// Writes the store's bytes 0-511. Result: Loaded, TooBig or FormatError.
+ImageCheck CheckUpdateHeader(std::span<const std::uint8_t> firstBytes, std::uint64_t fileLength);
+
+// The whole-file load on a file already read. Writes the store. Result:
+// Loaded, TooBig, Empty or FormatError.
+ImageCheck LoadUpdateBytes(std::span<const std::uint8_t> file, bool allowHeaderForm);
+
+// The header check of the file at `path`, with its display steps: accepted
+// files are shown; a file that cannot be opened resets the information
+// without a reason; a file too big or not recognised resets it with "The file
+// is big!" or "File format error!". Only the first 512 bytes are read.
+ImageCheck CheckUpdateFile(const std::filesystem::path& path, FileInfoDisplay& display);
+
+// Loads the whole file at `path` into the store, trying the whole-file form
+// and then, when allowed, the header form. A file that cannot be opened
+// resets the information and shows "Error open file"; too big or not
+// recognised reset it with their reason; an empty file changes nothing. A
+// successful load leaves the display alone (the header check has shown it).
+ImageCheck LoadUpdateImage(const std::filesystem::path& path, bool allowHeaderForm,
+                           FileInfoDisplay& display);
+
+// The header fields in the store.
+UpdateHeader StoredHeader();
+
+}  // namespace velmorin
