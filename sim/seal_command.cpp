@@ -41,7 +41,8 @@ int RunSealCommand(const SealOptions& options) {
     }
     const auto modelCode = ParseModelCode(options.modelCode);
     if (!modelCode) {
-        std::cerr << "velmorin-sim seal: --model-code must be a number from 0 to 255 (0x.. for hex)\n";
+        std::cerr
+            << "velmorin-sim seal: --model-code must be a number from 0 to 255 (0x.. for hex)\n";
         return 1;
     }
 

@@ -14,16 +14,31 @@ constexpr std::uint8_t Times2(std::uint8_t x) {
     return static_cast<std::uint8_t>((x << 1) ^ ((x & 0x80) != 0 ? 0x1B : 0x00));
 }
 
-constexpr std::uint8_t Multiply(std::uint8_t a, std::uint8_t b) {
-    std::uint8_t product = 0;
-    while (b != 0) {
-        if ((b & 1) != 0) {
-            product ^= a;
-        }
-        a = Times2(a);
-        b >>= 1;
+// Powers and logarithms of the generator 3, so that products and inverses
+// are table look-ups (also while the compiler builds the tables below).
+struct FieldTables {
+    std::array<std::uint8_t, 255> power{};
+    std::array<int, 256> logarithm{};
+};
+
+constexpr FieldTables BuildFieldTables() {
+    FieldTables field;
+    std::uint8_t x = 1;
+    for (int i = 0; i < 255; ++i) {
+        field.power[i] = x;
+        field.logarithm[x] = i;
+        x = static_cast<std::uint8_t>(Times2(x) ^ x);  // x * 3
     }
-    return product;
+    return field;
+}
+
+constexpr FieldTables kField = BuildFieldTables();
+
+constexpr std::uint8_t Multiply(std::uint8_t a, std::uint8_t b) {
+    if (a == 0 || b == 0) {
+        return 0;
+    }
+    return kField.power[(kField.logarithm[a] + kField.logarithm[b]) % 255];
 }
 
 struct SBoxes {
@@ -36,13 +51,7 @@ struct SBoxes {
 constexpr SBoxes BuildSBoxes() {
     SBoxes boxes;
     for (int x = 0; x < 256; ++x) {
-        std::uint8_t inverse = 0;
-        for (int y = 1; y < 256 && x != 0; ++y) {
-            if (Multiply(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y)) == 1) {
-                inverse = static_cast<std::uint8_t>(y);
-                break;
-            }
-        }
+        const std::uint8_t inverse = x == 0 ? 0 : kField.power[(255 - kField.logarithm[x]) % 255];
         std::uint8_t s = inverse;
         for (int shift = 1; shift <= 4; ++shift) {
             s ^= static_cast<std::uint8_t>((inverse << shift) | (inverse >> (8 - shift)));
@@ -55,6 +64,19 @@ constexpr SBoxes BuildSBoxes() {
 }
 
 constinit const SBoxes kSBoxes = BuildSBoxes();
+
+// kProducts[c][x] = c * x in GF(2^8), for the MixColumns coefficients 0-15.
+constexpr std::array<std::array<std::uint8_t, 256>, 16> BuildProducts() {
+    std::array<std::array<std::uint8_t, 256>, 16> products{};
+    for (int c = 0; c < 16; ++c) {
+        for (int x = 0; x < 256; ++x) {
+            products[c][x] = Multiply(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(x));
+        }
+    }
+    return products;
+}
+
+constinit const std::array<std::array<std::uint8_t, 256>, 16> kProducts = BuildProducts();
 
 // state[row][column]
 using State = std::array<std::array<std::uint8_t, 4>, 4>;
@@ -131,7 +153,7 @@ std::array<std::uint8_t, 4> MixColumn(const std::array<std::uint8_t, 4>& a, bool
     std::array<std::uint8_t, 4> mixed{};
     for (int row = 0; row < 4; ++row) {
         for (int k = 0; k < 4; ++k) {
-            mixed[row] ^= Multiply(coefficients[(k - row + 4) % 4], a[k]);
+            mixed[row] ^= kProducts[coefficients[(k - row + 4) % 4]][a[k]];
         }
     }
     return mixed;
@@ -139,9 +161,8 @@ std::array<std::uint8_t, 4> MixColumn(const std::array<std::uint8_t, 4>& a, bool
 
 void MixColumns(State& state, bool inverse) {
     for (int column = 0; column < 4; ++column) {
-        const std::array<std::uint8_t, 4> mixed =
-            MixColumn({state[0][column], state[1][column], state[2][column], state[3][column]},
-                      inverse);
+        const std::array<std::uint8_t, 4> mixed = MixColumn(
+            {state[0][column], state[1][column], state[2][column], state[3][column]}, inverse);
         for (int row = 0; row < 4; ++row) {
             state[row][column] = mixed[row];
         }
@@ -184,9 +205,13 @@ AesRoundKeys ExpandKey(std::span<const std::uint8_t, 16> key) {
 
 }  // namespace
 
-AesRoundKeys AesPrepareEncryptKey(std::span<const std::uint8_t, 16> key) { return ExpandKey(key); }
+AesRoundKeys AesPrepareEncryptKey(std::span<const std::uint8_t, 16> key) {
+    return ExpandKey(key);
+}
 
-AesRoundKeys AesPrepareEncryptKey() { return AesPrepareEncryptKey(HeaderKey); }
+AesRoundKeys AesPrepareEncryptKey() {
+    return AesPrepareEncryptKey(HeaderKey);
+}
 
 AesRoundKeys AesPrepareDecryptKey(std::span<const std::uint8_t, 16> key) {
     AesRoundKeys keys = ExpandKey(key);
@@ -196,7 +221,9 @@ AesRoundKeys AesPrepareDecryptKey(std::span<const std::uint8_t, 16> key) {
     return keys;
 }
 
-AesRoundKeys AesPrepareDecryptKey() { return AesPrepareDecryptKey(HeaderKey); }
+AesRoundKeys AesPrepareDecryptKey() {
+    return AesPrepareDecryptKey(HeaderKey);
+}
 
 void AesDecryptBlock(const AesRoundKeys& keys, std::span<const std::uint8_t, 16> in,
                      std::span<std::uint8_t, 16> out) {

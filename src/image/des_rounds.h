@@ -41,8 +41,8 @@ inline std::uint32_t RoundFunction(std::uint32_t half, const std::uint32_t* key)
 
 inline std::uint64_t InitialPermutation(const std::uint8_t* in) {
     const auto& ip = kRoundTables.initial;
-    return ip[0][in[0]] | ip[1][in[1]] | ip[2][in[2]] | ip[3][in[3]] | ip[4][in[4]] |
-           ip[5][in[5]] | ip[6][in[6]] | ip[7][in[7]];
+    return ip[0][in[0]] | ip[1][in[1]] | ip[2][in[2]] | ip[3][in[3]] | ip[4][in[4]] | ip[5][in[5]] |
+           ip[6][in[6]] | ip[7][in[7]];
 }
 
 inline void FinalPermutation(std::uint64_t preoutput, std::uint8_t* out) {

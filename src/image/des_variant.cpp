@@ -13,9 +13,23 @@ namespace velmorin {
 namespace des {
 namespace {
 
+// Where each source element lands under a 1-based permutation table:
+// Destinations(table)[source] = destination.
+template <std::size_t n>
+constexpr std::array<int, n> Destinations(const std::array<std::uint8_t, n>& table) {
+    std::array<int, n> destinations{};
+    for (std::size_t j = 0; j < n; ++j) {
+        destinations[table[j] - 1] = static_cast<int>(j);
+    }
+    return destinations;
+}
+
 // Packed positions: element j of the permuted block at bit 63 - j, element j
 // of a half at bit 31 - j, input bit i (byte i / 8, bit i % 8) at bit i.
 constexpr RoundTables BuildRoundTables() {
+    constexpr auto initialDestinations = Destinations(kInitialPermutation);
+    constexpr auto finalDestinations = Destinations(kFinalPermutation);
+    constexpr auto spreadDestinations = Destinations(kPermutation);
     RoundTables tables{};
     for (int byte = 0; byte < 8; ++byte) {
         for (int value = 0; value < 256; ++value) {
@@ -26,19 +40,9 @@ constexpr RoundTables BuildRoundTables() {
                     continue;
                 }
                 // Input byte `byte`, bit `bit` is element 8 * byte + bit.
-                const int element = 8 * byte + bit;
-                for (int j = 0; j < 64; ++j) {
-                    if (kInitialPermutation[j] - 1 == element) {
-                        permuted |= std::uint64_t{1} << (63 - j);
-                    }
-                }
+                permuted |= std::uint64_t{1} << (63 - initialDestinations[8 * byte + bit]);
                 // Bit 8 * byte + bit of the packed preoutput is element 63 - that.
-                const int preoutputElement = 63 - (8 * byte + bit);
-                for (int i = 0; i < 64; ++i) {
-                    if (kFinalPermutation[i] - 1 == preoutputElement) {
-                        output |= std::uint64_t{1} << i;
-                    }
-                }
+                output |= std::uint64_t{1} << finalDestinations[63 - (8 * byte + bit)];
             }
             tables.initial[byte][value] = permuted;
             tables.final[byte][value] = output;
@@ -52,15 +56,9 @@ constexpr RoundTables BuildRoundTables() {
             const int value = kSBoxes[group][row][column];
             std::uint32_t spread = 0;
             for (int b = 0; b < 4; ++b) {
-                if (((value >> b) & 1) == 0) {
-                    continue;
-                }
                 // The variant puts bit b of the S-box value at Y[4g + b].
-                const int element = 4 * group + b;
-                for (int j = 0; j < 32; ++j) {
-                    if (kPermutation[j] - 1 == element) {
-                        spread |= std::uint32_t{1} << (31 - j);
-                    }
+                if (((value >> b) & 1) != 0) {
+                    spread |= std::uint32_t{1} << (31 - spreadDestinations[4 * group + b]);
                 }
             }
             tables.spread[group][window] = spread;

@@ -110,7 +110,9 @@ ImageCheck CannotOpen(const std::string& error) {
 
 }  // namespace
 
-UpdateHeader StoredHeader() { return UpdateHeader::Parse(StoreHeader()); }
+UpdateHeader StoredHeader() {
+    return UpdateHeader::Parse(StoreHeader());
+}
 
 ImageCheck CheckUpdateHeader(std::span<const std::uint8_t> firstBytes, std::uint64_t fileLength) {
     if (fileLength > kMaxUpdateFileSize) {
@@ -180,8 +182,8 @@ ImageCheck CheckUpdateFile(const std::filesystem::path& path, FileInfoDisplay& d
     } else {
         std::array<std::uint8_t, kUpdateHeaderSize> firstBytes{};
         const std::int64_t count = reader.Read(firstBytes);
-        check = count < 0 ? CannotOpen(reader.Error())
-                          : CheckUpdateHeader(firstBytes, reader.Length());
+        check =
+            count < 0 ? CannotOpen(reader.Error()) : CheckUpdateHeader(firstBytes, reader.Length());
     }
 
     switch (check.result) {

@@ -38,8 +38,7 @@ std::array<std::uint8_t, kUpdateHeaderSize> BuildPlainHeader(const UpdateHeader&
     return header;
 }
 
-std::vector<std::uint8_t> SealPlainFile(std::span<const std::uint8_t> plainFile,
-                                        SealedForm form) {
+std::vector<std::uint8_t> SealPlainFile(std::span<const std::uint8_t> plainFile, SealedForm form) {
     if (plainFile.size() > kMaxUpdateFileSize) {
         throw SealError("the file would be " + std::to_string(plainFile.size()) +
                         " bytes; an update file holds at most " +
@@ -52,8 +51,8 @@ std::vector<std::uint8_t> SealPlainFile(std::span<const std::uint8_t> plainFile,
         if (length < kUpdateHeaderSize) {
             throw SealError("the header form needs at least the 512 header bytes");
         }
-        AesEncryptHeader(AesPrepareEncryptKey(),
-                         std::span<std::uint8_t, kUpdateHeaderSize>(file.data(), kUpdateHeaderSize));
+        AesEncryptHeader(AesPrepareEncryptKey(), std::span<std::uint8_t, kUpdateHeaderSize>(
+                                                     file.data(), kUpdateHeaderSize));
     } else if (length > 0) {
         TripleDesEncrypt(file.data(), static_cast<std::int32_t>(length), file.data());
     }

@@ -75,8 +75,8 @@ Bits RoundFunction(const Bits& half, const Bits& subkey, const DesConventions& c
 DesBlock BitArrayDes(const DesBlock& key, const DesBlock& block, DesDirection direction,
                      const DesConventions& conventions) {
     const std::vector<Bits> subkeys = Subkeys(key, conventions);
-    const Bits m = Permute(ToBits(block, conventions.leastSignificantBitFirst),
-                           des::kInitialPermutation);
+    const Bits m =
+        Permute(ToBits(block, conventions.leastSignificantBitFirst), des::kInitialPermutation);
     Bits left(m.begin(), m.begin() + 32);
     Bits right(m.begin() + 32, m.end());
 

@@ -1,0 +1,291 @@
+// SPDX-License-Identifier: MIT
+// Update files on disk through the header check and the whole-file load:
+// what is accepted, what is rejected with which text, what reaches the image
+// store, and what the file information shows.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <optional>
+#include <vector>
+
+#include "app/device_table.h"
+#include "image/triple_des.h"
+#include "image/update_image.h"
+#include "image/update_sealer.h"
+
+namespace velmorin {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Records what the file information and message boxes would show.
+class RecordingDisplay : public FileInfoDisplay {
+public:
+    void ResetFileInfo(std::string_view reason) override {
+        events.push_back("reset:" + std::string(reason));
+        updateEnabled = false;
+    }
+    void ShowFileInfo(const FileInfoText& shown, bool enabled) override {
+        events.push_back("show");
+        info = shown;
+        updateEnabled = enabled;
+    }
+    void ShowMessageBox(std::string_view text, std::string_view caption,
+                        MessageIcon icon) override {
+        events.push_back("box:" + std::string(text) + "/" + std::string(caption) +
+                         (icon == MessageIcon::Error ? "/error" : "/other"));
+    }
+
+    std::vector<std::string> events;
+    FileInfoText info;
+    bool updateEnabled = false;
+};
+
+Bytes Payload(std::size_t length, std::uint8_t seed = 1) {
+    Bytes payload(length);
+    std::iota(payload.begin(), payload.end(), seed);
+    return payload;
+}
+
+UpdateHeader Fields(std::uint8_t modelCode = 0x2A) {
+    UpdateHeader fields;
+    fields.version = "V1.07";
+    fields.type = "1010B";
+    fields.memo = "Charge curve update";
+    fields.modelCode = modelCode;
+    return fields;
+}
+
+// A plain file with a tampered header, sealed in `form`.
+Bytes Tampered(SealedForm form, std::size_t payloadLength, std::int64_t lengthDelta,
+               std::uint8_t tagByte14 = 0) {
+    UpdateHeader fields = Fields();
+    fields.tag = kUpdateTag;
+    fields.tag[14] = tagByte14;
+    fields.payloadLength = static_cast<std::uint32_t>(payloadLength + lengthDelta);
+    const auto header = BuildPlainHeader(fields);
+    Bytes plain(header.begin(), header.end());
+    const Bytes payload = Payload(payloadLength);
+    plain.insert(plain.end(), payload.begin(), payload.end());
+    return SealPlainFile(plain, form);
+}
+
+class UpdateFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = std::filesystem::temp_directory_path() /
+                ("velmorin-image-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(m_dir);
+        g_deviceCount = 0;
+        g_bFileAccepted = false;
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    std::filesystem::path Write(const std::string& name, const Bytes& bytes) {
+        const auto path = m_dir / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    std::filesystem::path m_dir;
+};
+
+struct FileRow {
+    const char* name;
+    Bytes file;
+    // Header check
+    bool checkAccepted;
+    const char* checkEvent;
+    // Whole-file load with the header form disallowed, then allowed
+    ImageLoadResult serialLoad;
+    ImageLoadResult hidLoad;
+};
+
+TEST_F(UpdateFileTest, RecognitionOfBothFormsAndTheirRejections) {
+    using R = ImageLoadResult;
+    const std::string formatError = "reset:File format error!";
+    const std::string big = "reset:The file is big!";
+    const FileRow rows[] = {
+        {"whole-file form", SealUpdateFile(Fields(), Payload(4000), SealedForm::WholeFile), true,
+         "show", R::Loaded, R::Loaded},
+        {"header form (serial refuses it)",
+         SealUpdateFile(Fields(), Payload(4000), SealedForm::HeaderOnly), true, "show",
+         R::FormatError, R::Loaded},
+        {"no payload", SealUpdateFile(Fields(), {}, SealedForm::WholeFile), true, "show", R::Loaded,
+         R::Loaded},
+        {"largest file, 524 288 bytes",
+         SealUpdateFile(Fields(), Payload(kMaxPayloadLength), SealedForm::WholeFile), true, "show",
+         R::Loaded, R::Loaded},
+        {"largest header-form file",
+         SealUpdateFile(Fields(), Payload(kMaxPayloadLength), SealedForm::HeaderOnly), true, "show",
+         R::FormatError, R::Loaded},
+        {"one byte too many", Bytes(kMaxUpdateFileSize + 1, 0), false, big.c_str(), R::TooBig,
+         R::TooBig},
+        {"length one short", Tampered(SealedForm::WholeFile, 4000, -1), false, formatError.c_str(),
+         R::FormatError, R::FormatError},
+        {"length one over", Tampered(SealedForm::HeaderOnly, 4000, +1), false, formatError.c_str(),
+         R::FormatError, R::FormatError},
+        {"tag ends in a byte other than NUL", Tampered(SealedForm::WholeFile, 64, 0, '!'), false,
+         formatError.c_str(), R::FormatError, R::FormatError},
+        {"header form, tag ends in a byte other than NUL",
+         Tampered(SealedForm::HeaderOnly, 64, 0, ' '), false, formatError.c_str(), R::FormatError,
+         R::FormatError},
+        {"plain, unsealed file",
+         [] {
+             const auto header = BuildPlainHeader(Fields());
+             return Bytes(header.begin(), header.end());
+         }(),
+         false, formatError.c_str(), R::FormatError, R::FormatError},
+        {"empty file", {}, false, formatError.c_str(), R::Empty, R::Empty},
+        {"shorter than a header", Payload(100), false, formatError.c_str(), R::FormatError,
+         R::FormatError},
+    };
+    for (const FileRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto path = Write("update.bin", row.file);
+
+        RecordingDisplay check;
+        EXPECT_EQ(CheckUpdateFile(path, check).Accepted(), row.checkAccepted);
+        EXPECT_EQ(check.events, std::vector<std::string>{row.checkEvent});
+        EXPECT_EQ(g_bFileAccepted, row.checkAccepted);
+
+        for (const bool allowHeaderForm : {false, true}) {
+            RecordingDisplay load;
+            const ImageCheck result = LoadUpdateImage(path, allowHeaderForm, load);
+            const R expected = allowHeaderForm ? row.hidLoad : row.serialLoad;
+            EXPECT_EQ(result.result, expected) << "header form allowed: " << allowHeaderForm;
+            // A successful load and an empty file leave the display alone; a
+            // rejection resets it with the same reason as the check.
+            if (expected == R::Loaded || expected == R::Empty) {
+                EXPECT_TRUE(load.events.empty());
+            } else {
+                EXPECT_EQ(load.events,
+                          std::vector<std::string>{expected == R::TooBig ? big : formatError});
+            }
+        }
+    }
+}
+
+TEST_F(UpdateFileTest, LoadedPayloadIsExactAndNothingFollowsIt) {
+    // A long file first, so that a shorter one must not leave its bytes behind.
+    RecordingDisplay display;
+    const Bytes longPayload = Payload(20000, 7);
+    ASSERT_TRUE(LoadUpdateImage(
+                    Write("long.bin", SealUpdateFile(Fields(), longPayload, SealedForm::WholeFile)),
+                    false, display)
+                    .Accepted());
+
+    struct Row {
+        const char* name;
+        SealedForm form;
+        std::size_t payloadLength;
+        std::uint8_t plainPayload;
+    };
+    const Row rows[] = {
+        {"whole-file form, whole blocks", SealedForm::WholeFile, 1000, 0},
+        {"header form, payload as stored", SealedForm::HeaderOnly, 1001, 1},
+        {"one byte", SealedForm::WholeFile, 8, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        UpdateHeader fields = Fields(0x91);
+        fields.plainPayload = row.plainPayload;
+        const Bytes payload = Payload(row.payloadLength, 3);
+        const Bytes file = SealUpdateFile(fields, payload, row.form);
+        const bool allowHeaderForm = row.form == SealedForm::HeaderOnly;
+        const ImageCheck check =
+            LoadUpdateImage(Write("update.bin", file), allowHeaderForm, display);
+        ASSERT_TRUE(check.Accepted());
+        EXPECT_EQ(check.form, row.form);
+
+        const UpdateHeader stored = StoredHeader();
+        EXPECT_EQ(stored.modelCode, 0x91);
+        EXPECT_EQ(stored.plainPayload, row.plainPayload);
+        EXPECT_EQ(stored.payloadLength, row.payloadLength);
+        EXPECT_TRUE(std::equal(payload.begin(), payload.end(), UpdateImage.begin() + 512));
+        EXPECT_TRUE(std::all_of(UpdateImage.begin() + 512 + row.payloadLength, UpdateImage.end(),
+                                [](std::uint8_t b) { return b == 0; }));
+    }
+}
+
+TEST_F(UpdateFileTest, ShortLastBlockDeciphersAsIfZerosCompletedIt) {
+    // 512 + 13 bytes: the last 5 bytes of the file are a short block.
+    const Bytes payload = Payload(13, 40);
+    const Bytes file = SealUpdateFile(Fields(), payload, SealedForm::WholeFile);
+    ASSERT_EQ(file.size() % 8, 5u);
+
+    RecordingDisplay display;
+    ASSERT_TRUE(LoadUpdateImage(Write("short.bin", file), false, display).Accepted());
+    EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + 8, UpdateImage.begin() + 512));
+
+    std::array<std::uint8_t, 8> lastBlock{};
+    std::copy(file.end() - 5, file.end(), lastBlock.begin());
+    TripleDesDecrypt(lastBlock.data(), 5, lastBlock.data());
+    EXPECT_TRUE(std::equal(lastBlock.begin(), lastBlock.begin() + 5, UpdateImage.begin() + 520));
+    EXPECT_TRUE(std::all_of(UpdateImage.begin() + 525, UpdateImage.begin() + 600,
+                            [](std::uint8_t b) { return b == 0; }));
+}
+
+TEST_F(UpdateFileTest, FilesThatCannotBeOpened) {
+    const auto missing = m_dir / "missing.bin";
+    const auto fifo = m_dir / "pipe.bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // opening it must not block
+    const std::filesystem::path paths[] = {missing, m_dir, fifo};
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.string());
+        RecordingDisplay check;
+        const ImageCheck checked = CheckUpdateFile(path, check);
+        EXPECT_EQ(checked.result, ImageLoadResult::CannotOpen);
+        EXPECT_NE(checked.openError.find(path.string()), std::string::npos);
+        EXPECT_EQ(check.events, std::vector<std::string>{"reset:"});  // no reason, no box
+
+        RecordingDisplay load;
+        EXPECT_EQ(LoadUpdateImage(path, true, load).result, ImageLoadResult::CannotOpen);
+        EXPECT_EQ(load.events,
+                  (std::vector<std::string>{"reset:", "box:Error open file/Error/error"}));
+    }
+}
+
+TEST_F(UpdateFileTest, FileInformationShowsTextsAndUpdateFollowsTheDeviceCount) {
+    UpdateHeader fields = Fields();
+    fields.memo = "Caf\xE9 \x80 note";  // code page 1252
+    // A type that fills its whole field with no NUL is cut at the field's end.
+    const Bytes file = [&] {
+        UpdateHeader plain = fields;
+        plain.tag = kUpdateTag;
+        plain.payloadLength = 16;
+        auto header = BuildPlainHeader(plain);
+        std::fill_n(header.begin() + header_layout::kTypeOffset, header_layout::kTypeWidth, 'T');
+        Bytes bytes(header.begin(), header.end());
+        bytes.resize(512 + 16, 0x11);
+        return SealPlainFile(bytes, SealedForm::WholeFile);
+    }();
+    const auto path = Write("texts.bin", file);
+
+    for (const int devices : {0, 1}) {
+        g_deviceCount = devices;
+        RecordingDisplay display;
+        ASSERT_TRUE(CheckUpdateFile(path, display).Accepted());
+        EXPECT_EQ(display.info.version, "V1.07");
+        EXPECT_EQ(display.info.type, std::string(32, 'T'));
+        EXPECT_EQ(display.info.memo, "Caf\xC3\xA9 \xE2\x82\xAC note");
+        EXPECT_EQ(display.updateEnabled, devices != 0);
+        EXPECT_TRUE(g_bFileAccepted);
+    }
+
+    // A rejected file afterwards clears the flag and disables Update.
+    RecordingDisplay display;
+    EXPECT_FALSE(CheckUpdateFile(Write("bad.bin", Payload(600)), display).Accepted());
+    EXPECT_FALSE(g_bFileAccepted);
+    EXPECT_FALSE(display.updateEnabled);
+}
+
+}  // namespace
+}  // namespace velmorin

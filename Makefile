@@ -1,0 +1,45 @@
+# SPDX-License-Identifier: MIT
+# The two commands of the README, and a few more for developers.
+.PHONY: all deps run test build bench fuzz format lint clean
+
+all: build
+
+deps:
+	./scripts/install-deps
+
+build: deps
+	cmake --preset debug
+	cmake --build --preset debug
+
+# The main job: against the simulator when no charger is attached.
+run: deps
+	cmake --preset release
+	cmake --build --preset release --target velmorin-cli velmorin-sim
+	./scripts/run-demo build/release
+
+# Every test: formatting, then a debug build and a sanitizer build.
+test: deps
+	./scripts/check-format
+	cmake --preset debug
+	cmake --build --preset debug
+	ctest --preset debug
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+bench: deps
+	cmake --preset release
+	cmake --build --preset release --target image_bench
+	./build/release/bench/image_bench
+
+fuzz: deps
+	./scripts/run-fuzz
+
+format:
+	git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs clang-format -i
+
+lint: build
+	git ls-files '*.cpp' | grep -E '^(src|cli|sim)/' | xargs clang-tidy -p build/debug --quiet
+
+clean:
+	rm -rf build
