@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: MIT
+// The device channel over a serial port or a HID interface.
+#include "device/device_channel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "device/device_name.h"
+#include "device/serial_node.h"
+
+namespace velmorin {
+namespace {
+
+void Sleep(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// Pauses of the channel's conversation.
+constexpr int kSerialSetUpPauseMs = 60;
+constexpr std::uint32_t kFrameAnswerTimeoutMs = 1000;
+constexpr int kAfterAcceptedFrameMs = 1;
+constexpr int kBeforeResendMs = 5;
+constexpr int kAfterFailedFrameMs = 10;
+constexpr int kPacedCharacterMs = 50;
+
+}  // namespace
+
+bool CDeviceChannel::Open(std::string_view deviceName, std::uint32_t baudRate) {
+    m_openError.clear();
+    const auto name = ParseDeviceName(deviceName);
+    if (!name) {
+        m_bHid = false;
+        m_openError = "\"" + std::string(deviceName) + "\" is not a device name (COMn or HIDn)";
+        return false;
+    }
+    m_bHid = name->kind == DeviceKind::Hid;
+    return m_bHid ? OpenHid(name->number) : OpenSerial(name->number, baudRate);
+}
+
+bool CDeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
+    const auto node = SerialNodeForComNumber(port);
+    if (!node) {
+        m_openError = "no serial port COM" + std::to_string(port) + " on this system";
+        return false;
+    }
+    m_serial = SerialPort::Open(*node, baudRate, m_openError);
+    if (m_serial == nullptr) {
+        return false;
+    }
+    // Give the port time to settle at its new rate, then drop whatever was
+    // waiting in either direction.
+    Sleep(kSerialSetUpPauseMs);
+    m_serial->Purge();
+    Sleep(kSerialSetUpPauseMs);
+    return true;
+}
+
+bool CDeviceChannel::OpenHid(std::uint32_t index) {
+    m_hid = OpenHidInterface(index);
+    if (m_hid == nullptr) {
+        m_openError = "cannot open HID interface " + std::to_string(index);
+        return false;
+    }
+    return true;
+}
+
+void CDeviceChannel::Close() {
+    m_serial.reset();
+    m_hid.reset();
+}
+
+bool CDeviceChannel::Write(const std::uint8_t* data, std::uint32_t count) {
+    if (!m_bHid) {
+        return m_serial != nullptr && m_serial->Write(data, count);
+    }
+    if (m_hid == nullptr) {
+        return false;
+    }
+    std::uint32_t sent = 0;
+    do {
+        HidReport report{};  // report ID 0, zeros past the data
+        const std::uint32_t chunk = std::min<std::uint32_t>(count - sent, kHidReportData);
+        std::copy_n(data + sent, chunk, report.begin() + 1);
+        if (!m_hid->WriteReport(report)) {
+            return false;
+        }
+        sent += chunk;
+    } while (sent < count);
+    return true;
+}
+
+bool CDeviceChannel::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
+    if (!m_bHid) {
+        if (m_serial == nullptr) {
+            return false;
+        }
+        const bool received = m_serial->Read(buffer, count, timeoutMs);
+        m_statistics.readTimeouts += received ? 0 : 1;
+        return received;
+    }
+    if (m_hid == nullptr) {
+        return false;
+    }
+    std::uint32_t delivered = 0;
+    while (delivered < count) {
+        if (!m_hid->ReadReport(m_report, timeoutMs)) {
+            ++m_statistics.readTimeouts;
+            return false;
+        }
+        const std::uint32_t chunk = std::min<std::uint32_t>(count - delivered, kHidReportData);
+        std::copy_n(m_report.begin() + 1, chunk, buffer + delivered);
+        delivered += chunk;
+    }
+    return true;
+}
+
+bool CDeviceChannel::SendFrame(const std::uint8_t* data, std::uint32_t count) {
+    const std::uint8_t checksum = FrameChecksum({data, count});
+    ++m_statistics.framesSent;
+    bool sent = Write(data, count);
+    int resends = 0;
+    while (sent) {
+        std::uint8_t answer = 0;
+        if (!Write(&checksum, 1) || !Read(&answer, 1, kFrameAnswerTimeoutMs)) {
+            break;
+        }
+        if (answer == kFrameAccepted) {
+            Sleep(kAfterAcceptedFrameMs);
+            return true;
+        }
+        if (answer != kFrameSendAgain || resends == kFrameMaxResends) {
+            break;
+        }
+        ++resends;
+        ++m_statistics.resends;
+        Sleep(kBeforeResendMs);
+        sent = Write(data, count);
+    }
+    Sleep(kAfterFailedFrameMs);
+    return false;
+}
+
+bool CDeviceChannel::SendLine(const CommandBytes& command) {
+    const auto line = BuildCommandLine(command);
+    return Write(line.data(), static_cast<std::uint32_t>(line.size()));
+}
+
+void CDeviceChannel::SendLinePaced(const CommandBytes& command) {
+    const auto line = BuildPacedCommandLine(command);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (i > 0) {
+            Sleep(kPacedCharacterMs);
+        }
+        Write(&line[i], 1);
+    }
+}
+
+}  // namespace velmorin

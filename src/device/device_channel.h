@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: MIT
+// The byte channel to one charger, opened by device name (COMn or HIDn):
+// reads with time-outs, writes, the acknowledged frame and the colon command
+// lines. It shows no messages; every operation reports success or failure
+// by its result, and the upgrades decide what the operator sees.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "device/channel_framing.h"
+#include "device/hid_interface.h"
+#include "device/serial_port.h"
+
+namespace velmorin {
+
+// What went over a channel since it was made, for the upgrades' summaries.
+struct LinkStatistics {
+    std::uint64_t framesSent = 0;
+    std::uint64_t resends = 0;
+    std::uint64_t readTimeouts = 0;
+};
+
+class CDeviceChannel {
+public:
+    CDeviceChannel() = default;
+    ~CDeviceChannel() { Close(); }
+    CDeviceChannel(const CDeviceChannel&) = delete;
+    CDeviceChannel& operator=(const CDeviceChannel&) = delete;
+
+    // Opens COMn at `baudRate` (raw 8N1, exclusive; about 120 ms of set-up
+    // pauses) or HIDn (the rate plays no part). Does not close an open
+    // channel: the owner calls Close first. False on an unknown name, a port
+    // number above 256, or a device that cannot be opened or set up;
+    // OpenError() then says why.
+    bool Open(std::string_view deviceName, std::uint32_t baudRate);
+    // Safe on a closed channel.
+    void Close();
+    bool IsOpen() const { return m_serial != nullptr || m_hid != nullptr; }
+
+    // Serial: all bytes or failure. HID: ceil(count / 64) output reports of
+    // 64 data bytes, zero-filled past the data (a write of nothing sends one
+    // report of zeros); a failed report ends the write.
+    bool Write(const std::uint8_t* data, std::uint32_t count);
+    // Exactly `count` bytes within `timeoutMs` (HID: per report, keeping the
+    // bytes of earlier reports in the buffer on failure).
+    bool Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs);
+
+    // Data, then its XOR byte, then one answer within 1000 ms: '&' accepted,
+    // '5' send again (up to three resends), anything else refused.
+    bool SendFrame(const std::uint8_t* data, std::uint32_t count);
+    // The command line in one write.
+    bool SendLine(const CommandBytes& command);
+    // The short command line one character at a time, 50 ms apart; the
+    // writes' results are not looked at.
+    void SendLinePaced(const CommandBytes& command);
+
+    const std::string& OpenError() const { return m_openError; }
+    const LinkStatistics& Statistics() const { return m_statistics; }
+
+private:
+    bool OpenSerial(std::uint32_t port, std::uint32_t baudRate);
+    bool OpenHid(std::uint32_t index);
+
+    std::unique_ptr<SerialPort> m_serial;
+    std::unique_ptr<HidInterface> m_hid;
+    bool m_bHid = false;
+    HidReport m_report{};
+    std::string m_openError;
+    LinkStatistics m_statistics;
+};
+
+}  // namespace velmorin

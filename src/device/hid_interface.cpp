@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+// The HID interface list: the system's interfaces, then the virtual ones.
+#include "device/hid_interface.h"
+
+#include "device/virtual/virtual_devices.h"
+
+namespace velmorin {
+
+std::vector<HidInterfaceInfo> EnumerateHidInterfaces() {
+    std::vector<HidInterfaceInfo> interfaces = EnumerateSystemHidInterfaces();
+    for (const VirtualHidDevice& device : ReadVirtualDevices().hid) {
+        HidInterfaceInfo info;
+        info.path = device.socketPath;
+        info.isVirtual = true;
+        info.vendorId = device.vendorId;
+        info.productId = device.productId;
+        info.product = device.product;
+        info.serialNumber = device.serialNumber;
+        interfaces.push_back(std::move(info));
+    }
+    return interfaces;
+}
+
+std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index) {
+    const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
+    if (index >= interfaces.size()) {
+        return nullptr;
+    }
+    const HidInterfaceInfo& info = interfaces[index];
+    return info.isVirtual ? OpenVirtualHidInterface(info.path) : OpenSystemHidInterface(info.path);
+}
+
+}  // namespace velmorin

@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+// The system's HID interfaces through hidapi's hidraw backend: one entry per
+// hidraw node, in hidapi's order, and 65-byte reports with report ID 0 at the
+// channel (hidraw takes the ID byte on output and leaves it out on input).
+#include <hidapi.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "device/device_text.h"
+#include "device/hid_interface.h"
+
+namespace velmorin {
+namespace {
+
+bool InitHidapi() {
+    static const bool initialised = hid_init() == 0;
+    return initialised;
+}
+
+std::string Narrow(const wchar_t* text) {
+    return text != nullptr ? NarrowDeviceText(std::wstring_view(text)) : std::string();
+}
+
+class HidapiInterface : public HidInterface {
+public:
+    explicit HidapiInterface(hid_device* device) : m_device(device) {}
+    ~HidapiInterface() override { hid_close(m_device); }
+    HidapiInterface(const HidapiInterface&) = delete;
+    HidapiInterface& operator=(const HidapiInterface&) = delete;
+
+    bool WriteReport(const HidReport& report) override {
+        return hid_write(m_device, report.data(), report.size()) == static_cast<int>(report.size());
+    }
+
+    bool ReadReport(HidReport& report, std::uint32_t timeoutMs) override {
+        report.fill(0);
+        const int timeout = static_cast<int>(std::min<std::uint32_t>(timeoutMs, INT_MAX));
+        return hid_read_timeout(m_device, report.data() + 1, kHidReportData, timeout) > 0;
+    }
+
+private:
+    hid_device* m_device;
+};
+
+}  // namespace
+
+std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
+    std::vector<HidInterfaceInfo> interfaces;
+    if (!InitHidapi()) {
+        return interfaces;
+    }
+    hid_device_info* all = hid_enumerate(0, 0);
+    for (const hid_device_info* device = all; device != nullptr; device = device->next) {
+        const std::string path = device->path != nullptr ? device->path : "";
+        // hidapi may list one node once per top-level collection; a node is
+        // one interface.
+        if (std::any_of(interfaces.begin(), interfaces.end(),
+                        [&](const HidInterfaceInfo& seen) { return seen.path == path; })) {
+            continue;
+        }
+        HidInterfaceInfo info;
+        info.path = path;
+        info.vendorId = device->vendor_id;
+        info.productId = device->product_id;
+        info.product = Narrow(device->product_string);
+        info.serialNumber = Narrow(device->serial_number);
+        interfaces.push_back(std::move(info));
+    }
+    hid_free_enumeration(all);
+    return interfaces;
+}
+
+std::unique_ptr<HidInterface> OpenSystemHidInterface(const std::string& path) {
+    if (!InitHidapi()) {
+        return nullptr;
+    }
+    hid_device* device = hid_open_path(path.c_str());
+    if (device == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<HidapiInterface>(device);
+}
+
+}  // namespace velmorin

@@ -1,0 +1,174 @@
+// SPDX-License-Identifier: MIT
+// Serial ports on Linux: termios at any baud rate, exclusive, with read
+// time-outs. Tests run it over pseudo-terminals with the simulator on the
+// other side.
+#include "device/serial_port.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "device/linux/serial_baud_rate.h"
+
+namespace velmorin {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds kWriteLimit{5000};
+
+int OpenNode(const std::string& node) {
+    return ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// Another program holds the port: exclusive mode set on it, or a lock.
+bool HeldElsewhere(int fd) {
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        return true;
+    }
+    return ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+}
+
+int RemainingMs(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::string Failure(const std::string& node, const char* what, int error) {
+    return "cannot open " + node + ": " + what + std::strerror(error);
+}
+
+}  // namespace
+
+std::unique_ptr<SerialPort> SerialPort::Open(const std::string& node, std::uint32_t baudRate,
+                                             std::string& error) {
+    const int fd = OpenNode(node);
+    if (fd < 0) {
+        error = Failure(node, "", errno);
+        return nullptr;
+    }
+    std::unique_ptr<SerialPort> port(new SerialPort(fd));
+    if (HeldElsewhere(fd)) {
+        error = Failure(node, "", EBUSY);
+        return nullptr;
+    }
+    // Keeps root, whom exclusive mode does not stop, out through the lock.
+    ::ioctl(fd, TIOCEXCL);
+
+    struct termios settings {};
+    if (::tcgetattr(fd, &settings) != 0) {
+        error = Failure(node, "not a serial port: ", errno);
+        return nullptr;
+    }
+    const tcflag_t hardwareFlowControl = settings.c_cflag & CRTSCTS;
+    ::cfmakeraw(&settings);  // also ends software flow control, which would eat bytes
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD | hardwareFlowControl;
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
+        error = Failure(node, "cannot set 8N1: ", errno);
+        return nullptr;
+    }
+    if (!linux_serial::SetBaudRate(fd, baudRate)) {
+        const int reason = errno;
+        error = Failure(node, ("cannot set " + std::to_string(baudRate) + " baud: ").c_str(), reason);
+        return nullptr;
+    }
+    // USB-serial adapters otherwise hold a short answer back for up to 16 ms.
+    struct serial_struct serial {};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
+    }
+    return port;
+}
+
+SerialPort::~SerialPort() { ::close(m_fd); }
+
+bool SerialPort::Write(const std::uint8_t* data, std::size_t count) {
+    const auto deadline = Clock::now() + kWriteLimit;
+    std::size_t written = 0;
+    while (written < count) {
+        const ssize_t n = ::write(m_fd, data + written, count - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            return false;
+        }
+        struct pollfd wait {
+            m_fd, POLLOUT, 0
+        };
+        const int remaining = RemainingMs(deadline);
+        if (remaining == 0 || ::poll(&wait, 1, remaining) <= 0 ||
+            (wait.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SerialPort::Read(std::uint8_t* buffer, std::size_t count, std::uint32_t timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t received = 0;
+    while (received < count) {
+        const ssize_t n = ::read(m_fd, buffer + received, count - received);
+        if (n > 0) {
+            received += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            return false;  // the device went away (EIO) or failed
+        }
+        struct pollfd wait {
+            m_fd, POLLIN, 0
+        };
+        const int remaining = RemainingMs(deadline);
+        if (remaining == 0) {
+            return false;
+        }
+        const int ready = ::poll(&wait, 1, remaining);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            return false;
+        }
+        if ((wait.revents & POLLIN) == 0) {
+            return false;  // hung up or failed with nothing to read
+        }
+    }
+    return true;
+}
+
+void SerialPort::Purge() { ::tcflush(m_fd, TCIOFLUSH); }
+
+bool SerialPortIsFree(const std::string& node) {
+    const int fd = OpenNode(node);
+    if (fd < 0) {
+        return false;
+    }
+    const bool free = !HeldElsewhere(fd);
+    ::close(fd);  // also releases the lock the check took
+    return free;
+}
+
+}  // namespace velmorin

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+// Virtual devices: chargers described by JSON files in the directory named
+// by VELMORIN_VIRTUAL_DEVICES, listed after the system's own devices. A
+// virtual serial device is a tty node (a pseudo-terminal); a virtual HID
+// device is a SOCK_SEQPACKET socket carrying 65-byte reports.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmorin {
+
+inline constexpr const char* kVirtualDevicesVariable = "VELMORIN_VIRTUAL_DEVICES";
+
+struct VirtualSerialDevice {
+    std::uint32_t portNumber = 0;  // n of COMn
+    std::string node;
+    std::string friendlyName;
+    std::string description;
+    std::string busDescription;
+    std::string serialNumber;
+};
+
+struct VirtualHidDevice {
+    std::string socketPath;  // absolute
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::string product;
+    std::string serialNumber;
+};
+
+struct VirtualDevices {
+    std::vector<VirtualSerialDevice> serial;
+    std::vector<VirtualHidDevice> hid;
+};
+
+// The directory, when the variable is set and not empty.
+std::optional<std::filesystem::path> VirtualDeviceDirectory();
+
+// Reads every *.json file of the directory afresh, in file-name order.
+// Files that cannot be read or do not describe a device are skipped.
+VirtualDevices ReadVirtualDevices();
+VirtualDevices ReadVirtualDevices(const std::filesystem::path& directory);
+
+}  // namespace velmorin
