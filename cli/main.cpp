@@ -4,6 +4,7 @@
 #include <string>
 
 #include "info_command.h"
+#include "list_command.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"Firmware update tool for Kestrion chargers, from a terminal.", "velmorin-cli"};
@@ -16,6 +17,14 @@ int main(int argc, char** argv) {
     info->add_option("FILE", infoPath, "the update file (*.bin)")->required();
     info->add_flag("--json", infoJson, "print the result as JSON");
 
+    bool includeComPorts = false;
+    bool listJson = false;
+    CLI::App* list = app.add_subcommand(
+        "list", "List the connected chargers: device name, tab, the line the device list shows");
+    list->add_flag("--include-com", includeComPorts,
+                   "also list plain serial ports that are free now");
+    list->add_flag("--json", listJson, "print the list as JSON");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -25,6 +34,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (*list) {
+        return velmorin::cli::RunListCommand(includeComPorts, listJson);
+    }
     if (*info) {
         return velmorin::cli::RunInfoCommand(infoPath, infoJson);
     }

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+// The device list from a terminal: the same discovery and table as the main
+// window's list.
+#include "list_command.h"
+
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "app/device_table.h"
+#include "image/code_page.h"
+#include "terminal_text.h"
+
+namespace velmorin::cli {
+
+int RunListCommand(bool includeComPorts, bool json) {
+    const DeviceTableRebuild rebuild = RebuildDeviceTable(includeComPorts);
+    if (json) {
+        nlohmann::json devices = nlohmann::json::array();
+        for (int i = 0; i < g_deviceCount; ++i) {
+            const DeviceEntry& entry = g_deviceTable[static_cast<std::size_t>(i)];
+            devices.push_back({{"device", entry.deviceName},
+                               {"line", CodePageToUtf8(rebuild.lines[static_cast<std::size_t>(i)])},
+                               {"model", CodePageToUtf8(entry.modelText)},
+                               {"serial", CodePageToUtf8(entry.serialText)},
+                               {"plain_port", IsPlainPortEntry(entry)}});
+        }
+        nlohmann::json out{{"devices", devices}};
+        if (!rebuild.discoveryError.empty()) {
+            out["error"] = rebuild.discoveryError;
+        }
+        std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        return 0;
+    }
+    if (!rebuild.discoveryError.empty()) {
+        std::cerr << TerminalSafe(rebuild.discoveryError) << '\n';
+    }
+    for (int i = 0; i < g_deviceCount; ++i) {
+        std::cout << TerminalSafe(g_deviceTable[static_cast<std::size_t>(i)].deviceName) << '\t'
+                  << TerminalSafe(CodePageToUtf8(rebuild.lines[static_cast<std::size_t>(i)]))
+                  << '\n';
+    }
+    if (g_deviceCount == 0) {
+        std::cerr << kTextDeviceNotFound << '\n';
+    }
+    return 0;
+}
+
+}  // namespace velmorin::cli
