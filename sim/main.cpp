@@ -2,9 +2,8 @@
 // velmorin-sim: a Kestrion charger simulator and update-file sealer, for
 // trying the tool, demonstrations and tests without a charger.
 #include <CLI/CLI.hpp>
-#include <iostream>
-
 #include <cstdlib>
+#include <iostream>
 
 #include "seal_command.h"
 #include "virtual_charger.h"

@@ -26,7 +26,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
-void RequestStop(int /*signal*/) { g_stopRequested = 1; }
+void RequestStop(int /*signal*/) {
+    g_stopRequested = 1;
+}
 
 void CatchStopSignals() {
     struct sigaction action {};
@@ -149,15 +151,14 @@ int RunSerialCharger(const SerialChargerOptions& options) {
 
     const std::string port = "COM" + std::to_string(name->number);
     CatchStopSignals();
-    const Announcement announcement(
-        options.directory / (port + ".json"),
-        {{"kind", "serial"},
-         {"port", port},
-         {"node", node},
-         {"friendly_name", options.description + " (" + port + ")"},
-         {"description", options.description},
-         {"bus_description", options.product},
-         {"serial_number", options.serialNumber}});
+    const Announcement announcement(options.directory / (port + ".json"),
+                                    {{"kind", "serial"},
+                                     {"port", port},
+                                     {"node", node},
+                                     {"friendly_name", options.description + " (" + port + ")"},
+                                     {"description", options.description},
+                                     {"bus_description", options.product},
+                                     {"serial_number", options.serialNumber}});
     std::cout << port << ": simulated charger \"" << options.product << "\" S/N "
               << options.serialNumber << " on " << node << std::endl;
 

@@ -19,9 +19,8 @@ std::string SerialFieldOfDevicePath(std::string_view devicePath) {
         return {};
     }
     const std::size_t third = devicePath.find('#', second + 1);
-    return std::string(devicePath.substr(second + 1, third == std::string_view::npos
-                                                         ? std::string_view::npos
-                                                         : third - second - 1));
+    return std::string(devicePath.substr(
+        second + 1, third == std::string_view::npos ? std::string_view::npos : third - second - 1));
 }
 
 std::string BracketedName(std::string_view friendlyName) {

@@ -19,8 +19,11 @@ std::string NarrowDeviceText(std::string_view utf8) {
     std::wstring wide;
     for (std::size_t i = 0; i < utf8.size();) {
         const auto lead = static_cast<unsigned char>(utf8[i]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                                 : (lead >> 3) == 0x1E ? 4 : 0;
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xE  ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
         bool valid = length != 0 && i + length <= utf8.size();
         unsigned codePoint = length == 1 ? lead : lead & (0x7Fu >> length);
         for (std::size_t k = 1; valid && k < length; ++k) {

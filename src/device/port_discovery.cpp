@@ -16,13 +16,14 @@ void AppendVirtualSerialPorts(std::vector<SSerInfo>& list) {
     for (const VirtualSerialDevice& device : ReadVirtualDevices().serial) {
         const std::string portName = "COM" + std::to_string(device.portNumber);
         SSerInfo record;
-        record.devicePath = "\\\\?\\virtual#" + portName + "#" + DevicePathField(device.serialNumber) +
-                            "#" + device.node;
+        record.devicePath = "\\\\?\\virtual#" + portName + "#" +
+                            DevicePathField(device.serialNumber) + "#" + device.node;
         record.friendlyName = device.friendlyName;
         if (record.friendlyName.empty()) {
             const std::string& name =
                 !device.busDescription.empty() ? device.busDescription : device.description;
-            record.friendlyName = (name.empty() ? "Virtual Serial Port" : name) + " (" + portName + ")";
+            record.friendlyName =
+                (name.empty() ? "Virtual Serial Port" : name) + " (" + portName + ")";
         }
         record.description = device.description;
         record.busDescription = device.busDescription;

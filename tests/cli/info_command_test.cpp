@@ -1,71 +1,28 @@
 // SPDX-License-Identifier: MIT
 // `velmorin-cli info` on files sealed by `velmorin-sim seal`, run as an
 // operator or a script would run them: output, errors and exit status.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using velmorin::testing::ProgramOutcome;
 
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("velmorin-cli-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-    Outcome Run(const std::vector<std::string>& args) {
-        const auto outPath = m_dir / "stdout";
-        const auto errPath = m_dir / "stderr";
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(err, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (const auto& arg : args) {
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        Outcome outcome;
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        outcome.out = ReadAll(outPath);
-        outcome.err = ReadAll(errPath);
-        return outcome;
+    static ProgramOutcome Run(const std::vector<std::string>& args) {
+        return velmorin::testing::RunProgram(args);
     }
 
     std::filesystem::path Payload(std::size_t length) {
-        const auto path = m_dir / ("payload-" + std::to_string(length));
+        const auto path = m_directory.Path() / ("payload-" + std::to_string(length));
         std::ofstream out(path, std::ios::binary);
         for (std::size_t i = 0; i < length; ++i) {
             out.put(static_cast<char>(i * 7));
@@ -73,7 +30,8 @@ protected:
         return path;
     }
 
-    std::filesystem::path m_dir;
+    velmorin::testing::TempDirectory m_directory;
+    const std::filesystem::path& m_dir = m_directory.Path();
 };
 
 TEST_F(CliTest, InfoShowsWhatTheWindowShows) {
@@ -101,7 +59,7 @@ TEST_F(CliTest, InfoShowsWhatTheWindowShows) {
         seal.insert(seal.end(), row.sealArgs.begin(), row.sealArgs.end());
         ASSERT_EQ(Run(seal).exitCode, 0);
 
-        const Outcome info = Run({VELMORIN_CLI, "info", file});
+        const ProgramOutcome info = Run({VELMORIN_CLI, "info", file});
         EXPECT_EQ(info.exitCode, 0) << info.err;
         EXPECT_EQ(info.out, row.expected);
     }
@@ -136,7 +94,7 @@ TEST_F(CliTest, InfoRejectionsAndUsage) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const Outcome outcome = Run(row.args);
+        const ProgramOutcome outcome = Run(row.args);
         EXPECT_EQ(outcome.exitCode, row.exitCode);
         if (!row.err.empty()) {
             EXPECT_EQ(outcome.err, row.err);
@@ -153,7 +111,7 @@ TEST_F(CliTest, InfoJsonForScripts) {
                    "--model-code", "200"})
                   .exitCode,
               0);
-    const Outcome accepted = Run({VELMORIN_CLI, "info", "--json", file});
+    const ProgramOutcome accepted = Run({VELMORIN_CLI, "info", "--json", file});
     EXPECT_EQ(accepted.exitCode, 0);
     const auto json = nlohmann::json::parse(accepted.out);
     EXPECT_EQ(json["accepted"], true);
@@ -162,7 +120,7 @@ TEST_F(CliTest, InfoJsonForScripts) {
     EXPECT_EQ(json["payload_length"], 100);
     EXPECT_EQ(json["form"], "whole-file");
 
-    const Outcome rejected = Run({VELMORIN_CLI, "info", "--json", VELMORIN_SIM});
+    const ProgramOutcome rejected = Run({VELMORIN_CLI, "info", "--json", VELMORIN_SIM});
     EXPECT_EQ(rejected.exitCode, 1);
     const auto reason = nlohmann::json::parse(rejected.out);
     EXPECT_EQ(reason["accepted"], false);
@@ -179,7 +137,7 @@ TEST_F(CliTest, SealRefusesFieldsThatDoNotFit) {
         {VELMORIN_SIM, "seal", (m_dir / "nothing").string(), "-o", out},
     };
     for (const auto& args : rows) {
-        const Outcome outcome = Run(args);
+        const ProgramOutcome outcome = Run(args);
         EXPECT_EQ(outcome.exitCode, 1) << args[5];
         EXPECT_NE(outcome.err.find("velmorin-sim seal: "), std::string::npos) << outcome.err;
     }

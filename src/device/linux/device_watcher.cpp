@@ -78,9 +78,9 @@ struct DeviceWatcher::Sources {
         if (inotify < 0) {
             return;
         }
-        if (::inotify_add_watch(inotify, directory->c_str(),
-                                IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
-                                    IN_MOVED_TO) < 0) {
+        if (::inotify_add_watch(
+                inotify, directory->c_str(),
+                IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO) < 0) {
             ::close(inotify);
             inotify = -1;
             return;
@@ -126,7 +126,9 @@ DeviceWatcher::DeviceWatcher() : m_sources(std::make_unique<Sources>()) {
 
 DeviceWatcher::~DeviceWatcher() = default;
 
-int DeviceWatcher::Fd() const { return m_sources->epoll; }
+int DeviceWatcher::Fd() const {
+    return m_sources->epoll;
+}
 
 bool DeviceWatcher::ConsumeChanges() {
     bool changed = false;

@@ -39,8 +39,8 @@ bool HeldElsewhere(int fd) {
 }
 
 int RemainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // Rounded up, so that a wait never ends before its time-out.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -82,7 +82,8 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& node, std::uint3
     }
     if (!linux_serial::SetBaudRate(fd, baudRate)) {
         const int reason = errno;
-        error = Failure(node, ("cannot set " + std::to_string(baudRate) + " baud: ").c_str(), reason);
+        error =
+            Failure(node, ("cannot set " + std::to_string(baudRate) + " baud: ").c_str(), reason);
         return nullptr;
     }
     // USB-serial adapters otherwise hold a short answer back for up to 16 ms.
@@ -94,7 +95,13 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& node, std::uint3
     return port;
 }
 
-SerialPort::~SerialPort() { ::close(m_fd); }
+SerialPort::~SerialPort() {
+    // Exclusive mode belongs to the tty, not to this descriptor: it would
+    // outlive the close while another holder (the simulator) keeps the
+    // terminal open.
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd);
+}
 
 bool SerialPort::Write(const std::uint8_t* data, std::size_t count) {
     const auto deadline = Clock::now() + kWriteLimit;
@@ -159,7 +166,9 @@ bool SerialPort::Read(std::uint8_t* buffer, std::size_t count, std::uint32_t tim
     return true;
 }
 
-void SerialPort::Purge() { ::tcflush(m_fd, TCIOFLUSH); }
+void SerialPort::Purge() {
+    ::tcflush(m_fd, TCIOFLUSH);
+}
 
 bool SerialPortIsFree(const std::string& node) {
     const int fd = OpenNode(node);

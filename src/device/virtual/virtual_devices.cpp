@@ -18,7 +18,7 @@ using nlohmann::json;
 std::string Text(const json& description, const char* key) {
     const auto it = description.find(key);
     return it != description.end() && it->is_string() ? NarrowDeviceText(it->get<std::string>())
-                                                       : std::string();
+                                                      : std::string();
 }
 
 std::optional<std::uint16_t> Id(const json& description, const char* key) {

@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+// The device table built from discovery records: which records become
+// entries, with which names, serial numbers and list lines.
+#include "app/device_table.h"
+
+#include <gtest/gtest.h>
+
+namespace velmorin {
+namespace {
+
+TEST(DeviceTable, SerialFieldAndBracketedName) {
+    const std::pair<const char*, const char*> serialFields[] = {
+        {"\\\\?\\usb#vid_0403&pid_6001#0001A2B3#/dev/ttyUSB0", "0001A2B3"},
+        {"##HX000123", "HX000123"},
+        {"##", ""},
+        {"a#b", ""},
+        {"no hashes", ""},
+        {"a#b#c", "c"},
+    };
+    for (const auto& [path, field] : serialFields) {
+        EXPECT_EQ(SerialFieldOfDevicePath(path), field) << path;
+    }
+    const std::pair<const char*, const char*> names[] = {
+        {"USB Serial Port (COM3)", "COM3"},
+        {"Varno USB(HID2)", "HID2"},
+        {"COM5", ""},
+        {"Port (A) (COM3)", "A"},
+        {"Open (COM4", ""},
+        {"Close) (COM4)", "COM4"},
+        {"()", ""},
+    };
+    for (const auto& [friendlyName, name] : names) {
+        EXPECT_EQ(BracketedName(friendlyName), name) << friendlyName;
+    }
+}
+
+SSerInfo Record(const std::string& friendlyName, std::int32_t isUsbDevice,
+                const std::string& bus = "", const std::string& path = "") {
+    SSerInfo record;
+    record.friendlyName = friendlyName;
+    record.isUsbDevice = isUsbDevice;
+    record.busDescription = bus;
+    record.devicePath = path;
+    return record;
+}
+
+TEST(DeviceTable, ChargersPlainPortsAndRoom) {
+    const std::vector<SSerInfo> records = {
+        Record("Communications Port (COM1)", 0),
+        Record("USB Serial Port (COM7)", 1, "Varno ABC", "\\\\?\\usb#vid#0001A2B3#/dev/ttyUSB0"),
+        Record("Varno USB(HID2)", 1, "Varno Kestrion X", "##HX1"),
+        Record("Odd charger", 1, "Varno Odd", "##"),
+        Record("Not a charger (COM9)", 2),  // only exactly 1 marks a charger
+    };
+    EXPECT_EQ(
+        FillDeviceTable(records, false),
+        (std::vector<std::string>{"Type: Varno ABC, S/N:0001A2B3",
+                                  "Type: Varno Kestrion X, S/N:HX1", "Type: Varno Odd, S/N:"}));
+    EXPECT_EQ(g_deviceCount, 3);
+    EXPECT_EQ(g_deviceTable[0].deviceName, "COM7");
+    EXPECT_EQ(g_deviceTable[1].deviceName, "HID2");
+    EXPECT_EQ(g_deviceTable[2].deviceName, "");  // listed; opening it will fail
+    EXPECT_FALSE(IsPlainPortEntry(g_deviceTable[0]));
+
+    EXPECT_EQ(FillDeviceTable(records, true).size(), 5u);
+    EXPECT_EQ(g_deviceTable[0].modelText, "COMx");
+    EXPECT_TRUE(IsPlainPortEntry(g_deviceTable[0]));
+    EXPECT_EQ(g_deviceTable[4].deviceName, "COM9");
+
+    // The table has room for 32 entries; further devices are not listed.
+    const std::vector<SSerInfo> many(40, Record("USB Serial Port (COM7)", 1, "Varno", "##1"));
+    EXPECT_EQ(FillDeviceTable(many, false).size(), 32u);
+    EXPECT_EQ(g_deviceCount, 32);
+    EXPECT_TRUE(FillDeviceTable({}, true).empty());
+    EXPECT_EQ(g_deviceCount, 0);
+}
+
+}  // namespace
+}  // namespace velmorin

@@ -1,0 +1,285 @@
+// SPDX-License-Identifier: MIT
+// Discovery over umockdev's test bed: real libudev and hidapi code reading a
+// mocked sysfs, plus virtual devices. Runs under umockdev-wrapper.
+#include <fcntl.h>
+#include <glib-object.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "app/device_table.h"
+#include "device/device_channel.h"
+#include "device/device_watcher.h"
+#include "device/hid_discovery.h"
+#include "device/port_discovery.h"
+#include "device/virtual/virtual_devices.h"
+#include "support/test_support.h"
+
+namespace velmorin {
+namespace {
+
+// A mocked machine: USB devices with their serial and HID interfaces, and
+// native serial ports.
+class MockedSystem {
+public:
+    MockedSystem() : m_testbed(umockdev_testbed_new()) {}
+    ~MockedSystem() { g_object_unref(m_testbed); }
+    MockedSystem(const MockedSystem&) = delete;
+    MockedSystem& operator=(const MockedSystem&) = delete;
+
+    struct Usb {
+        std::string vendorId = "0403";
+        std::string productId = "6001";
+        std::optional<std::string> product;
+        std::optional<std::string> serial;
+    };
+
+    // A USB device with one interface; returns the interface's sysfs path.
+    std::string AddUsbDevice(const Usb& usb) {
+        const std::string name = "1-" + std::to_string(++m_usbDevices);
+        std::vector<std::string> attributes = {"idVendor", usb.vendorId, "idProduct",
+                                               usb.productId};
+        if (usb.product) {
+            attributes.insert(attributes.end(), {"product", *usb.product});
+        }
+        if (usb.serial) {
+            attributes.insert(attributes.end(), {"serial", *usb.serial});
+        }
+        const std::string device = Add("usb", name, "", attributes, {"DEVTYPE", "usb_device"});
+        return Add("usb", name + ":1.0", device, {"bInterfaceNumber", "00"},
+                   {"DEVTYPE", "usb_interface"});
+    }
+
+    void AddUsbSerial(const std::string& tty, const Usb& usb, const std::string& model = "") {
+        const std::string interface = AddUsbDevice(usb);
+        std::vector<std::string> properties = {"DEVNAME", "/dev/" + tty};
+        if (!model.empty()) {
+            properties.insert(properties.end(), {"ID_MODEL", model});
+        }
+        Add("tty", tty, interface, {}, properties);
+    }
+
+    // Returns the hidraw node's sysfs path.
+    std::string AddHid(const Usb& usb) {
+        const std::string interface = AddUsbDevice(usb);
+        const int index = m_hidNodes++;
+        char hidName[64];
+        std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", usb.vendorId.c_str(),
+                      usb.productId.c_str(), index + 1);
+        const std::string hid =
+            Add("hid", hidName, interface, {},
+                {"HID_ID", "0003:0000" + usb.vendorId + ":0000" + usb.productId, "HID_NAME",
+                 usb.product.value_or(""), "HID_UNIQ", usb.serial.value_or("")});
+        const std::string raw = "hidraw" + std::to_string(index);
+        return Add("hidraw", raw, hid, {}, {"DEVNAME", "/dev/" + raw});
+    }
+
+    // A tty that is not a serial port (a virtual console).
+    void AddConsole(const std::string& tty) { Add("tty", tty, "", {}, {"DEVNAME", "/dev/" + tty}); }
+
+    void AddNativeSerial(const std::string& tty, const std::string& uartType) {
+        Add("tty", tty, "", {"type", uartType}, {"DEVNAME", "/dev/" + tty});
+    }
+
+    UMockdevTestbed* Testbed() const { return m_testbed; }
+
+private:
+    std::string Add(const std::string& subsystem, const std::string& name,
+                    const std::string& parent, const std::vector<std::string>& attributes,
+                    const std::vector<std::string>& properties) {
+        std::vector<gchar*> attributeList;
+        for (const auto& text : attributes) {
+            attributeList.push_back(const_cast<gchar*>(text.c_str()));
+        }
+        attributeList.push_back(nullptr);
+        std::vector<gchar*> propertyList;
+        for (const auto& text : properties) {
+            propertyList.push_back(const_cast<gchar*>(text.c_str()));
+        }
+        propertyList.push_back(nullptr);
+        gchar* path = umockdev_testbed_add_devicev(m_testbed, subsystem.c_str(), name.c_str(),
+                                                   parent.empty() ? nullptr : parent.c_str(),
+                                                   attributeList.data(), propertyList.data());
+        const std::string syspath = path != nullptr ? path : "";
+        g_free(path);
+        return syspath;
+    }
+
+    UMockdevTestbed* m_testbed;
+    int m_usbDevices = 0;
+    int m_hidNodes = 0;
+};
+
+class DiscoveryTest : public ::testing::Test {
+protected:
+    testing::TempDirectory m_virtualDirectory;
+    testing::ScopedEnvironment m_environment{kVirtualDevicesVariable,
+                                             m_virtualDirectory.Path().string()};
+    MockedSystem m_system;
+};
+
+struct ExpectedRecord {
+    std::string friendlyName;
+    std::int32_t isUsbDevice;
+    std::string description;
+    std::string busDescription;
+    std::string serialField;
+    std::string node;
+};
+
+TEST_F(DiscoveryTest, SerialPortsAndTheChargersAmongThem) {
+    m_system.AddNativeSerial("ttyS0", "0");  // no UART behind it
+    m_system.AddNativeSerial("ttyS1", "4");
+    m_system.AddUsbSerial("ttyUSB0", {"0403", "6001", "Varno Kestrion X", "0001A2B3"});
+    m_system.AddUsbSerial("ttyUSB1", {"0483", "5740", "USB Device 1010B", "ZZ9"});
+    m_system.AddUsbSerial("ttyACM0", {"2341", "0043", "varno kestrion", "L1"});
+    m_system.AddUsbSerial("ttyUSB2", {"0403", "6015", std::nullopt, std::nullopt}, "FT231X");
+    m_system.AddUsbSerial("ttyUSB3", {"0403", "6001", "Varno #7", "A#B"});
+    m_system.AddConsole("tty0");
+
+    std::vector<SSerInfo> list;
+    EnumeratePorts(list, false);
+    const std::vector<ExpectedRecord> expected = {
+        {"Communications Port (COM2)", 0, "Communications Port", "", "0", "/dev/ttyS1"},
+        {"Varno Kestrion X (COM33)", 1, "USB Serial Port", "Varno Kestrion X", "0001A2B3",
+         "/dev/ttyUSB0"},
+        {"USB Device 1010B (COM34)", 1, "USB Serial Port", "USB Device 1010B", "ZZ9",
+         "/dev/ttyUSB1"},
+        // No product: the udev model; no serial number: the USB port.
+        {"FT231X (COM35)", 0, "USB Serial Port", "", "1-4", "/dev/ttyUSB2"},
+        {"Varno #7 (COM36)", 1, "USB Serial Port", "Varno #7", "A_B", "/dev/ttyUSB3"},
+        {"varno kestrion (COM65)", 0, "USB Serial Device", "varno kestrion", "L1", "/dev/ttyACM0"},
+    };
+    ASSERT_EQ(list.size(), expected.size());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        SCOPED_TRACE(expected[i].friendlyName);
+        EXPECT_EQ(list[i].friendlyName, expected[i].friendlyName);
+        EXPECT_EQ(list[i].isUsbDevice, expected[i].isUsbDevice);
+        EXPECT_EQ(list[i].description, expected[i].description);
+        EXPECT_EQ(list[i].busDescription, expected[i].busDescription);
+        EXPECT_EQ(SerialFieldOfDevicePath(list[i].devicePath), expected[i].serialField);
+        EXPECT_EQ(DeviceNodeOfPath(list[i].devicePath), expected[i].node);
+    }
+
+    // The list the operator sees, chargers only and with plain ports.
+    std::vector<std::string> lines = FillDeviceTable(list, false);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Type: Varno Kestrion X, S/N:0001A2B3",
+                                               "Type: USB Device 1010B, S/N:ZZ9",
+                                               "Type: Varno #7, S/N:A_B"}));
+    EXPECT_EQ(g_deviceTable[0].deviceName, "COM33");
+    lines = FillDeviceTable(list, true);
+    EXPECT_EQ(lines.front(), "Communications Port (COM2)");
+    EXPECT_EQ(g_deviceCount, 6);
+    EXPECT_TRUE(IsPlainPortEntry(g_deviceTable[0]));
+    EXPECT_EQ(g_deviceTable[0].deviceName, "COM2");
+}
+
+TEST_F(DiscoveryTest, HidChargersByIdentityAndIndex) {
+    const std::string longSerial(200, 'S');
+    m_system.AddHid({"046d", "c31c", "Keyboard", "K1"});
+    m_system.AddHid({"0483", "574f", "Varno Below", "B1"});
+    m_system.AddHid({"0483", "5760", "Varno Above", "A1"});
+    m_system.AddHid({"0483", "5750", "Varno Kestrion X", "HX1"});
+    m_system.AddHid({"1234", "5750", "Foreign", "F1"});
+    m_system.AddHid({"0483", "575f", "Varno Kestrion Y", ""});
+    m_system.AddHid({"0483", "5755", "Varno Kestrion Z", longSerial});
+    testing::HidSocketPeer virtualCharger(m_virtualDirectory.Path(), "charger", 0x0483, 0x5751,
+                                          "Varno Virtual", "V1");
+
+    std::vector<SSerInfo> list(1);  // HID discovery appends; it does not empty the list
+    EnumerateHidChargers(list);
+    struct Row {
+        std::int32_t index;
+        std::string devicePath;
+        std::string product;
+    };
+    const std::vector<Row> expected = {
+        {3, "##HX1", "Varno Kestrion X"},
+        {5, "##", "Varno Kestrion Y"},
+        {6, "##" + longSerial.substr(0, 128), "Varno Kestrion Z"},
+        {7, "##V1", "Varno Virtual"},
+    };
+    ASSERT_EQ(list.size(), expected.size() + 1);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const SSerInfo& record = list[i + 1];
+        SCOPED_TRACE(record.friendlyName);
+        EXPECT_EQ(record.hidIndex, expected[i].index);
+        EXPECT_EQ(record.friendlyName, "Varno USB(HID" + std::to_string(expected[i].index) + ")");
+        EXPECT_EQ(record.devicePath, expected[i].devicePath);
+        EXPECT_EQ(record.busDescription, expected[i].product);
+        EXPECT_EQ(record.isUsbDevice, 1);
+    }
+
+    // The device name derived from the record opens that very interface.
+    std::vector<std::string> lines = FillDeviceTable({list.begin() + 1, list.end()}, false);
+    EXPECT_EQ(lines[1], "Type: Varno Kestrion Y, S/N:");
+    EXPECT_EQ(g_deviceTable[3].deviceName, "HID7");
+    CDeviceChannel channel;
+    ASSERT_TRUE(channel.Open(g_deviceTable[3].deviceName, 0));
+    EXPECT_TRUE(virtualCharger.Accept());
+}
+
+TEST_F(DiscoveryTest, NothingAttached) {
+    std::vector<SSerInfo> list;
+    EnumeratePorts(list, true);
+    EXPECT_TRUE(list.empty());
+    EXPECT_TRUE(FillDeviceTable(list, true).empty());
+    EXPECT_EQ(g_deviceCount, 0);
+}
+
+TEST_F(DiscoveryTest, VirtualPortsComeLastAndTheProbeDropsBusyOrMissingOnes) {
+    m_system.AddUsbSerial("ttyUSB0", {"0403", "6001", "Varno Kestrion X", "0001A2B3"});
+    const testing::PtyPeer free(m_virtualDirectory.Path(), 201);
+    const testing::PtyPeer busy(m_virtualDirectory.Path(), 203);
+    std::ofstream(m_virtualDirectory.Path() / "COM202.json")
+        << R"json({"kind":"serial","port":"COM202","node":"/nonexistent/tty",
+                   "friendly_name":"Gone (COM202)","bus_description":"Varno Gone"})json";
+    std::ofstream(m_virtualDirectory.Path() / "broken.json") << R"({"kind":"serial","port":)";
+    std::ofstream(m_virtualDirectory.Path() / "odd.json") << R"([1, 2, 3])";
+    // Another program holds COM203 (the channel takes the same lock; its
+    // termios calls are not open to it under the mocked /dev).
+    const int holder = ::open(busy.Node().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    const auto names = [](bool probe) {
+        std::vector<SSerInfo> list;
+        EnumeratePorts(list, probe);
+        std::vector<std::string> friendlyNames;
+        for (const auto& record : list) {
+            friendlyNames.push_back(record.friendlyName);
+        }
+        return friendlyNames;
+    };
+    EXPECT_EQ(names(false),
+              (std::vector<std::string>{"Varno Kestrion X (COM33)", "Test Charger (COM201)",
+                                        "Gone (COM202)", "Test Charger (COM203)"}));
+    // The mocked ttyUSB0 has no node to open, so the probe drops it too.
+    EXPECT_EQ(names(true), (std::vector<std::string>{"Test Charger (COM201)"}));
+    ::close(holder);
+}
+
+TEST_F(DiscoveryTest, WatcherSeesUdevEventsAndDescriptionFiles) {
+    const std::string hidraw = m_system.AddHid({"0483", "5750", "Varno Kestrion X", "HX1"});
+    DeviceWatcher watcher;
+    EXPECT_FALSE(watcher.ConsumeChanges());
+
+    umockdev_testbed_uevent(m_system.Testbed(), hidraw.c_str(), "add");
+    EXPECT_TRUE(watcher.WaitForChange(5000));
+
+    // Other files in the directory are not devices.
+    std::ofstream(m_virtualDirectory.Path() / "notes.txt") << "x";
+    EXPECT_FALSE(watcher.WaitForChange(200));
+
+    {
+        const testing::PtyPeer charger(m_virtualDirectory.Path(), 210);
+        EXPECT_TRUE(watcher.WaitForChange(5000));
+        std::filesystem::remove(m_virtualDirectory.Path() / "COM210.json");
+        EXPECT_TRUE(watcher.WaitForChange(5000));
+    }
+}
+
+}  // namespace
+}  // namespace velmorin

@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: MIT
+// Helpers shared by the tests: a temporary directory, a scoped environment
+// variable, running the project's programs, and pseudo-terminals and HID
+// sockets that stand where a charger would be.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace velmorin::testing {
+
+// A fresh directory, removed with everything in it at the end.
+class TempDirectory {
+public:
+    TempDirectory();
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Sets (or with nullopt unsets) a variable, restoring it at the end.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::string name, const std::optional<std::string>& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_previous;
+};
+
+struct ProgramOutcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end, capturing its output.
+ProgramOutcome RunProgram(const std::vector<std::string>& args);
+
+// A program running beside the test, stopped with SIGTERM at the end.
+class BackgroundProgram {
+public:
+    explicit BackgroundProgram(const std::vector<std::string>& args);
+    ~BackgroundProgram();
+    BackgroundProgram(const BackgroundProgram&) = delete;
+    BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+    // SIGTERM and wait; the exit status.
+    int Stop();
+
+private:
+    pid_t m_pid = -1;
+};
+
+// Waits (up to 10 s) until `path` exists.
+bool WaitForFile(const std::filesystem::path& path);
+
+// The charger's side of a pseudo-terminal, announced as a virtual serial
+// device. It records every byte it receives and answers from a script: when
+// the total received reaches a count, it sends the answer for that count.
+class PtyPeer {
+public:
+    struct Answer {
+        std::size_t afterBytes;
+        std::vector<std::uint8_t> bytes;
+    };
+    // Announces the terminal as COM`port` in `directory`.
+    PtyPeer(const std::filesystem::path& directory, std::uint32_t port,
+            std::vector<Answer> script = {});
+    ~PtyPeer();
+    PtyPeer(const PtyPeer&) = delete;
+    PtyPeer& operator=(const PtyPeer&) = delete;
+
+    const std::string& Node() const { return m_node; }
+    std::vector<std::uint8_t> Received() const;
+    // Arrival times of the received bytes, in ms since the peer started.
+    std::vector<double> ArrivalMs() const;
+    void Send(const std::vector<std::uint8_t>& bytes) const;
+
+private:
+    void Serve();
+
+    int m_master = -1;
+    int m_terminal = -1;
+    std::string m_node;
+    std::vector<Answer> m_script;
+    mutable std::mutex m_mutex;
+    std::vector<std::uint8_t> m_received;
+    std::vector<double> m_arrivalMs;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// A HID charger's side of a virtual HID socket, announced in `directory`:
+// records the reports it receives and sends the reports it is given.
+class HidSocketPeer {
+public:
+    HidSocketPeer(const std::filesystem::path& directory, const std::string& name,
+                  std::uint16_t vendorId, std::uint16_t productId, const std::string& product,
+                  const std::string& serialNumber);
+    ~HidSocketPeer();
+    HidSocketPeer(const HidSocketPeer&) = delete;
+    HidSocketPeer& operator=(const HidSocketPeer&) = delete;
+
+    // Waits for the host to connect (up to 5 s).
+    bool Accept();
+    // Receives one message within `timeoutMs`; nullopt on time-out.
+    std::optional<std::vector<std::uint8_t>> ReceiveReport(int timeoutMs = 2000);
+    void SendReport(const std::vector<std::uint8_t>& report);
+
+private:
+    int m_listener = -1;
+    int m_connection = -1;
+};
+
+}  // namespace velmorin::testing
