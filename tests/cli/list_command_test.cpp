@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // `velmorin-cli list` with simulated chargers from `velmorin-sim`, on an
-// empty mocked system (umockdev-run) so that the machine's own ports stay
-// out of it.
+// empty mocked system (umockdev) so that the machine's own ports stay out of
+// it.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -30,7 +30,7 @@ TEST(CliList, SimulatedChargersAndPlainPorts) {
     const testing::ScopedEnvironment environment("VELMORIN_VIRTUAL_DEVICES", dir);
 
     const auto list = [](std::vector<std::string> options) {
-        std::vector<std::string> args = {UMOCKDEV_RUN, "--", VELMORIN_CLI, "list"};
+        std::vector<std::string> args = {UMOCKDEV_WRAPPER, "--empty", VELMORIN_CLI, "list"};
         args.insert(args.end(), options.begin(), options.end());
         return RunProgram(args);
     };
@@ -58,7 +58,7 @@ TEST(CliList, NoDevice) {
     const testing::TempDirectory directory;
     const testing::ScopedEnvironment environment("VELMORIN_VIRTUAL_DEVICES",
                                                  directory.Path().string());
-    const auto outcome = RunProgram({UMOCKDEV_RUN, "--", VELMORIN_CLI, "list", "--include-com"});
+    const auto outcome = RunProgram({UMOCKDEV_WRAPPER, "--empty", VELMORIN_CLI, "list", "--include-com"});
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.err, "Device not found!\n");
