@@ -29,7 +29,8 @@ test: deps
 
 bench: deps
 	cmake --preset release
-	cmake --build --preset release --target image_bench
+	cmake --build --preset release --target image_bench discovery_bench
+	./tests/umockdev-wrapper build/release/bench/discovery_bench
 	./build/release/bench/image_bench
 
 fuzz: deps

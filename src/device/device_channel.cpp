@@ -31,7 +31,7 @@ bool CDeviceChannel::Open(std::string_view deviceName, std::uint32_t baudRate) {
     const auto name = ParseDeviceName(deviceName);
     if (!name) {
         m_bHid = false;
-        m_openError = "\"" + std::string(deviceName) + "\" is not a device name (COMn or HIDn)";
+        m_openError = std::string(deviceName) + " is not a device name (COMn or HIDn)";
         return false;
     }
     m_bHid = name->kind == DeviceKind::Hid;

@@ -58,7 +58,8 @@ TEST(CliList, NoDevice) {
     const testing::TempDirectory directory;
     const testing::ScopedEnvironment environment("VELMORIN_VIRTUAL_DEVICES",
                                                  directory.Path().string());
-    const auto outcome = RunProgram({UMOCKDEV_WRAPPER, "--empty", VELMORIN_CLI, "list", "--include-com"});
+    const auto outcome =
+        RunProgram({UMOCKDEV_WRAPPER, "--empty", VELMORIN_CLI, "list", "--include-com"});
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.err, "Device not found!\n");

@@ -2,10 +2,8 @@
 // Discovery over umockdev's test bed: real libudev and hidapi code reading a
 // mocked sysfs, plus virtual devices. Runs under umockdev-wrapper.
 #include <fcntl.h>
-#include <glib-object.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <umockdev.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -16,109 +14,18 @@
 #include "device/hid_discovery.h"
 #include "device/port_discovery.h"
 #include "device/virtual/virtual_devices.h"
+#include "support/mocked_system.h"
 #include "support/test_support.h"
 
 namespace velmorin {
 namespace {
-
-// A mocked machine: USB devices with their serial and HID interfaces, and
-// native serial ports.
-class MockedSystem {
-public:
-    MockedSystem() : m_testbed(umockdev_testbed_new()) {}
-    ~MockedSystem() { g_object_unref(m_testbed); }
-    MockedSystem(const MockedSystem&) = delete;
-    MockedSystem& operator=(const MockedSystem&) = delete;
-
-    struct Usb {
-        std::string vendorId = "0403";
-        std::string productId = "6001";
-        std::optional<std::string> product;
-        std::optional<std::string> serial;
-    };
-
-    // A USB device with one interface; returns the interface's sysfs path.
-    std::string AddUsbDevice(const Usb& usb) {
-        const std::string name = "1-" + std::to_string(++m_usbDevices);
-        std::vector<std::string> attributes = {"idVendor", usb.vendorId, "idProduct",
-                                               usb.productId};
-        if (usb.product) {
-            attributes.insert(attributes.end(), {"product", *usb.product});
-        }
-        if (usb.serial) {
-            attributes.insert(attributes.end(), {"serial", *usb.serial});
-        }
-        const std::string device = Add("usb", name, "", attributes, {"DEVTYPE", "usb_device"});
-        return Add("usb", name + ":1.0", device, {"bInterfaceNumber", "00"},
-                   {"DEVTYPE", "usb_interface"});
-    }
-
-    void AddUsbSerial(const std::string& tty, const Usb& usb, const std::string& model = "") {
-        const std::string interface = AddUsbDevice(usb);
-        std::vector<std::string> properties = {"DEVNAME", "/dev/" + tty};
-        if (!model.empty()) {
-            properties.insert(properties.end(), {"ID_MODEL", model});
-        }
-        Add("tty", tty, interface, {}, properties);
-    }
-
-    // Returns the hidraw node's sysfs path.
-    std::string AddHid(const Usb& usb) {
-        const std::string interface = AddUsbDevice(usb);
-        const int index = m_hidNodes++;
-        char hidName[64];
-        std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", usb.vendorId.c_str(),
-                      usb.productId.c_str(), index + 1);
-        const std::string hid =
-            Add("hid", hidName, interface, {},
-                {"HID_ID", "0003:0000" + usb.vendorId + ":0000" + usb.productId, "HID_NAME",
-                 usb.product.value_or(""), "HID_UNIQ", usb.serial.value_or("")});
-        const std::string raw = "hidraw" + std::to_string(index);
-        return Add("hidraw", raw, hid, {}, {"DEVNAME", "/dev/" + raw});
-    }
-
-    // A tty that is not a serial port (a virtual console).
-    void AddConsole(const std::string& tty) { Add("tty", tty, "", {}, {"DEVNAME", "/dev/" + tty}); }
-
-    void AddNativeSerial(const std::string& tty, const std::string& uartType) {
-        Add("tty", tty, "", {"type", uartType}, {"DEVNAME", "/dev/" + tty});
-    }
-
-    UMockdevTestbed* Testbed() const { return m_testbed; }
-
-private:
-    std::string Add(const std::string& subsystem, const std::string& name,
-                    const std::string& parent, const std::vector<std::string>& attributes,
-                    const std::vector<std::string>& properties) {
-        std::vector<gchar*> attributeList;
-        for (const auto& text : attributes) {
-            attributeList.push_back(const_cast<gchar*>(text.c_str()));
-        }
-        attributeList.push_back(nullptr);
-        std::vector<gchar*> propertyList;
-        for (const auto& text : properties) {
-            propertyList.push_back(const_cast<gchar*>(text.c_str()));
-        }
-        propertyList.push_back(nullptr);
-        gchar* path = umockdev_testbed_add_devicev(m_testbed, subsystem.c_str(), name.c_str(),
-                                                   parent.empty() ? nullptr : parent.c_str(),
-                                                   attributeList.data(), propertyList.data());
-        const std::string syspath = path != nullptr ? path : "";
-        g_free(path);
-        return syspath;
-    }
-
-    UMockdevTestbed* m_testbed;
-    int m_usbDevices = 0;
-    int m_hidNodes = 0;
-};
 
 class DiscoveryTest : public ::testing::Test {
 protected:
     testing::TempDirectory m_virtualDirectory;
     testing::ScopedEnvironment m_environment{kVirtualDevicesVariable,
                                              m_virtualDirectory.Path().string()};
-    MockedSystem m_system;
+    testing::MockedSystem m_system;
 };
 
 struct ExpectedRecord {
@@ -149,7 +56,7 @@ TEST_F(DiscoveryTest, SerialPortsAndTheChargersAmongThem) {
         {"USB Device 1010B (COM34)", 1, "USB Serial Port", "USB Device 1010B", "ZZ9",
          "/dev/ttyUSB1"},
         // No product: the udev model; no serial number: the USB port.
-        {"FT231X (COM35)", 0, "USB Serial Port", "", "1-4", "/dev/ttyUSB2"},
+        {"FT231X (COM35)", 0, "USB Serial Port", "", "1-ae", "/dev/ttyUSB2"},
         {"Varno #7 (COM36)", 1, "USB Serial Port", "Varno #7", "A_B", "/dev/ttyUSB3"},
         {"varno kestrion (COM65)", 0, "USB Serial Device", "varno kestrion", "L1", "/dev/ttyACM0"},
     };
@@ -266,7 +173,7 @@ TEST_F(DiscoveryTest, WatcherSeesUdevEventsAndDescriptionFiles) {
     DeviceWatcher watcher;
     EXPECT_FALSE(watcher.ConsumeChanges());
 
-    umockdev_testbed_uevent(m_system.Testbed(), hidraw.c_str(), "add");
+    m_system.Uevent(hidraw, "add");
     EXPECT_TRUE(watcher.WaitForChange(5000));
 
     // Other files in the directory are not devices.

@@ -53,10 +53,9 @@ std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
     hid_device_info* all = hid_enumerate(0, 0);
     for (const hid_device_info* device = all; device != nullptr; device = device->next) {
         const std::string path = device->path != nullptr ? device->path : "";
-        // hidapi may list one node once per top-level collection; a node is
-        // one interface.
-        if (std::any_of(interfaces.begin(), interfaces.end(),
-                        [&](const HidInterfaceInfo& seen) { return seen.path == path; })) {
+        // hidapi may list one node once per top-level collection, one after
+        // the other; a node is one interface.
+        if (!interfaces.empty() && interfaces.back().path == path) {
             continue;
         }
         HidInterfaceInfo info;
