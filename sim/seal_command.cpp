@@ -11,24 +11,9 @@
 
 #include "image/update_header.h"
 #include "image/update_sealer.h"
+#include "number_text.h"
 
 namespace velmorin::sim {
-namespace {
-
-std::optional<std::uint8_t> ParseModelCode(const std::string& text) {
-    try {
-        std::size_t used = 0;
-        const unsigned long value = std::stoul(text, &used, 0);
-        if (used == text.size() && value <= 0xFF) {
-            return static_cast<std::uint8_t>(value);
-        }
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
 int RunSealCommand(const SealOptions& options) {
     SealedForm form;
     if (options.form == "whole-file") {
@@ -39,7 +24,7 @@ int RunSealCommand(const SealOptions& options) {
         std::cerr << "velmorin-sim seal: --form must be whole-file or header\n";
         return 1;
     }
-    const auto modelCode = ParseModelCode(options.modelCode);
+    const auto modelCode = ParseNumberText(options.modelCode, 0xFF);
     if (!modelCode) {
         std::cerr
             << "velmorin-sim seal: --model-code must be a number from 0 to 255 (0x.. for hex)\n";
@@ -59,7 +44,7 @@ int RunSealCommand(const SealOptions& options) {
     fields.version = options.version;
     fields.type = options.type;
     fields.memo = options.memo;
-    fields.modelCode = *modelCode;
+    fields.modelCode = static_cast<std::uint8_t>(*modelCode);
     fields.plainPayload = options.plainPayload ? 1 : 0;
 
     std::vector<std::uint8_t> sealed;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "device/device_name.h"
+#include "number_text.h"
 
 namespace velmorin::sim {
 namespace {
@@ -79,18 +80,6 @@ public:
 private:
     std::filesystem::path m_file;
 };
-
-std::optional<std::uint16_t> ParseId(const std::string& text) {
-    try {
-        std::size_t used = 0;
-        const unsigned long value = std::stoul(text, &used, 0);
-        if (used == text.size() && value <= 0xFFFF) {
-            return static_cast<std::uint16_t>(value);
-        }
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
-}
 
 bool PrepareDirectory(const std::filesystem::path& directory) {
     std::error_code error;
@@ -170,8 +159,8 @@ int RunSerialCharger(const SerialChargerOptions& options) {
 }
 
 int RunHidCharger(const HidChargerOptions& options) {
-    const auto vendorId = ParseId(options.vendorId);
-    const auto productId = ParseId(options.productId);
+    const auto vendorId = ParseNumberText(options.vendorId, 0xFFFF);
+    const auto productId = ParseNumberText(options.productId, 0xFFFF);
     if (!vendorId || !productId) {
         std::cerr << "velmorin-sim hid: --vendor-id and --product-id must be 0 to 0xFFFF\n";
         return 2;
