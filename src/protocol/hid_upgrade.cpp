@@ -1,0 +1,276 @@
+// SPDX-License-Identifier: MIT
+// The HID bootloader conversation.
+#include "protocol/hid_upgrade.h"
+
+#include <array>
+#include <cstdio>
+
+#include "device/device_channel.h"
+#include "image/update_image.h"
+#include "protocol/bootloader_wire.h"
+#include "protocol/challenge_crc.h"
+#include "protocol/protocol_clock.h"
+#include "protocol/selected_device.h"
+#include "protocol/upgrade_texts.h"
+
+namespace velmorin {
+namespace {
+
+// Failure codes.
+constexpr int kErrorOpen = 8001;
+constexpr int kErrorNotBack = 8002;
+constexpr int kErrorMismatch = 8003;
+constexpr int kErrorNoStartAnswer = 1001;
+constexpr int kErrorRefusals = 1002;
+constexpr int kErrorChallenge = 1003;
+constexpr int kErrorNoReplyAnswer = 1006;
+constexpr int kErrorReplyAnswer = 1007;
+constexpr int kErrorNoBlockAnswer = 1008;
+constexpr int kErrorBlockAnswer = 1009;
+
+// Waits and pauses, in ms.
+constexpr std::uint32_t kModelAnswerTimeout = 2000;
+constexpr std::uint32_t kStartAnswerTimeout = 5000;
+constexpr std::uint32_t kBlockAnswerTimeout = 2000;
+constexpr int kBeforeWaitRounds = 1000;
+constexpr int kBetweenWaitRounds = 200;
+constexpr int kWaitRounds = 50;
+constexpr int kBeforeSecondAttempt = 200;
+constexpr int kAttempts = 2;
+constexpr int kRefusalsAllowed = 4;
+
+bool SameDevice(const DeviceEntry& a, const DeviceEntry& b) {
+    return a.modelText == b.modelText && a.serialText == b.serialText &&
+           a.deviceName == b.deviceName;
+}
+
+class HidUpgrade {
+public:
+    explicit HidUpgrade(UpgradeHost& host) : m_host(host) {}
+
+    UpgradeReport Run() {
+        m_startTick = TickCount();
+        Execute();
+        m_channel.Close();
+        m_host.ShowStatus(false);
+        m_host.ShowProgress(false);
+        m_host.EnableUpdateButton(true);
+        m_report.elapsedMs = TickCount() - m_startTick;
+        m_report.resends = m_channel.Statistics().resends;
+        m_report.timeouts = m_channel.Statistics().readTimeouts;
+        return m_report;
+    }
+
+private:
+    void Execute() {
+        m_host.EnableUpdateButton(false);
+        const std::string path = m_host.PathText();
+        m_host.SetStatusText(std::string(kStatusOpenFile) + path);
+        m_host.ShowStatus(true);
+        if (!LoadUpdateImage(path, true, m_host).Accepted()) {
+            return;
+        }
+        // Taken once: a header check from the message pump may rewrite the
+        // store's header while the run goes on.
+        const UpdateHeader header = StoredHeader();
+        m_modelCode = header.modelCode;
+        m_plainPayload = header.plainPayload != 0;
+        m_payloadLength = header.payloadLength;
+        m_version = StartPacketVersion({UpdateImage.data(), kUpdateHeaderSize});
+        m_report.payloadBytes = m_payloadLength;
+
+        int errorCode = 0;
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            ++m_report.attempts;
+            m_host.SetStatusText(std::string(attempt == 0 ? kStatusConnecting
+                                                          : kStatusConnectingAgain));
+            errorCode = Attempt();
+            if (errorCode == 0) {
+                const std::string text = CompletionText(TickCount() - m_startTick);
+                m_report.outcome = UpgradeOutcome::Completed;
+                m_report.message = text;
+                m_host.ShowMessageBox(text, kCaptionSuccess, MessageIcon::None);
+                return;
+            }
+            m_channel.Close();
+            if (attempt + 1 < kAttempts) {
+                SleepMs(kBeforeSecondAttempt);
+            }
+        }
+        m_report.errorCode = errorCode;
+        m_report.outcome = errorCode == kErrorMismatch ? UpgradeOutcome::Mismatch
+                           : errorCode == kErrorOpen   ? UpgradeOutcome::OpenFailed
+                                                       : UpgradeOutcome::Failed;
+        m_report.message = HidErrorText(errorCode);
+        m_host.ShowMessageBox(m_report.message, kCaptionError, MessageIcon::Error);
+    }
+
+    // One attempt; 0 when the payload was taken, else the failure code.
+    int Attempt() {
+        m_identity = SelectedEntry(m_host);
+        m_report.deviceName = m_identity.deviceName;
+        if (!m_channel.Open(m_identity.deviceName, kFirmwareBaudRate)) {
+            m_report.openError = m_channel.OpenError();
+            return kErrorOpen;
+        }
+        m_channel.SendLine(EnterBootloaderCommand(m_modelCode));
+        bool mustWait = false;
+        if (ReadAnswer(kModelAnswerTimeout)) {
+            if (m_answer[0] == kAnswerRefused) {
+                return kErrorMismatch;
+            }
+            // '&': the firmware restarts into its bootloader. Anything else:
+            // the bootloader is taken to be running already.
+            mustWait = m_answer[0] == kAnswerAccepted;
+        }
+        for (;;) {
+            if (mustWait && !WaitForDevice()) {
+                return kErrorNotBack;
+            }
+            const int result = Start();
+            if (result != kRestart) {
+                return result;
+            }
+            mustWait = true;
+        }
+    }
+
+    static constexpr int kRestart = -1;
+
+    // Start packet, challenge and reply, then the transfer. kRestart when the
+    // charger asks to be waited for again.
+    int Start() {
+        StartPacket packet;
+        packet.payloadLength = m_payloadLength;
+        packet.modelField = StartPacketModelField(m_modelCode, m_plainPayload);
+        packet.version = m_version;
+        packet.nonce = NextNonce();
+        const auto bytes = BuildStartPacket(packet);
+        m_channel.Write(bytes.data(), bytes.size());
+        if (!ReadAnswer(kStartAnswerTimeout)) {
+            return kErrorNoStartAnswer;
+        }
+        if (m_answer[0] != kAnswerAccepted) {
+            return ++m_refusals > kRefusalsAllowed ? kErrorRefusals : kRestart;
+        }
+        std::array<std::uint32_t, 5> words{packet.nonce};
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            words[i] = LoadLittleEndian32(&m_answer[4 * i]);
+        }
+        if (ChallengeCrc(words) != 0) {
+            return kErrorChallenge;
+        }
+        const std::uint32_t reply = words[2] ^ packet.nonce;
+        std::array<std::uint8_t, 4> replyBytes{};
+        StoreLittleEndian32(reply, replyBytes.data());
+        m_channel.Write(replyBytes.data(), replyBytes.size());
+        if (!ReadAnswer(kStartAnswerTimeout)) {
+            return kErrorNoReplyAnswer;
+        }
+        if (m_answer[0] == kAnswerRefused) {
+            return kRestart;
+        }
+        if (m_answer[0] != kAnswerAccepted) {
+            return kErrorReplyAnswer;
+        }
+        return Transfer(m_payloadLength + reply);
+    }
+
+    // The charger drops off the bus and comes back as its bootloader; the
+    // device table follows it through the message pump.
+    bool WaitForDevice() {
+        m_channel.Close();
+        SleepMs(kBeforeWaitRounds);
+        for (int round = 0; round < kWaitRounds; ++round) {
+            m_host.PumpMessages();
+            if (SameDevice(SelectedEntry(m_host), m_identity)) {
+                if (m_channel.Open(m_identity.deviceName, kFirmwareBaudRate)) {
+                    return true;
+                }
+                m_channel.Close();
+            } else {
+                for (int i = 0; i < g_deviceCount && i < kMaxDeviceEntries; ++i) {
+                    const DeviceEntry& entry = g_deviceTable[static_cast<std::size_t>(i)];
+                    if (!SameDevice(entry, m_identity)) {
+                        continue;
+                    }
+                    if (m_channel.Open(entry.deviceName, kFirmwareBaudRate)) {
+                        return true;
+                    }
+                    m_channel.Close();
+                }
+            }
+            SleepMs(kBetweenWaitRounds);
+        }
+        return false;
+    }
+
+    int Transfer(std::uint32_t key) {
+        const auto blocks =
+            static_cast<std::uint32_t>((m_payloadLength + kHidBlockSize - 1) / kHidBlockSize);
+        m_host.SetStatusText(std::string(kStatusUpgrading));
+        m_host.ShowProgress(true);
+        m_host.SetProgressRange(static_cast<std::uint16_t>(blocks));
+        m_host.SetProgressPosition(0);
+        m_host.CopyDataToControls();
+
+        std::array<std::uint8_t, kHidBlockSize> wire{};
+        for (std::uint32_t block = 0; block < blocks; ++block) {
+            m_host.PumpMessages();
+            m_host.SetProgressPosition(static_cast<int>(block));
+            // The store is zero past the payload, so the last block's tail
+            // carries nothing of any other file.
+            const std::span<const std::uint8_t, kHidBlockSize> image(
+                UpdateImage.data() + kUpdateHeaderSize + block * kHidBlockSize, kHidBlockSize);
+            if (m_plainPayload) {
+                std::copy(image.begin(), image.end(), wire.begin());
+            } else {
+                MaskHidBlock(image, key, wire.data());
+            }
+            m_channel.Write(wire.data(), kHidBlockSize);
+            if (!ReadAnswer(kBlockAnswerTimeout)) {
+                return kErrorNoBlockAnswer;
+            }
+            if (m_answer[0] != kAnswerAccepted) {
+                return kErrorBlockAnswer;
+            }
+            ++m_report.framesSent;
+        }
+        return 0;
+    }
+
+    bool ReadAnswer(std::uint32_t timeoutMs) {
+        m_answer.fill(0);
+        return m_channel.Read(m_answer.data(), kHidAnswerSize, timeoutMs);
+    }
+
+    UpgradeHost& m_host;
+    CDeviceChannel m_channel;
+    UpgradeReport m_report;
+    std::uint32_t m_startTick = 0;
+    DeviceEntry m_identity;
+    std::array<std::uint8_t, kHidAnswerSize> m_answer{};
+    int m_refusals = 0;
+    std::uint8_t m_modelCode = 0;
+    bool m_plainPayload = false;
+    std::uint32_t m_payloadLength = 0;
+    std::uint32_t m_version = 0;
+};
+
+}  // namespace
+
+std::string CompletionText(std::uint32_t elapsedMs) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s (%u.%02u Sec)", kTextUpgradeCompletion.data(),
+                  elapsedMs / 1000, (elapsedMs % 1000) / 10);
+    return text;
+}
+
+std::string HidErrorText(int code) {
+    const std::string_view text = code == kErrorOpen || code == kErrorNotBack ? kTextErrorOpeningUsbHid
+                                  : code == kErrorMismatch ? kTextInconformity
+                                                           : kTextErrorCommunication;
+    return std::to_string(code) + ": " + std::string(text);
+}
+
+}  // namespace velmorin

@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: MIT
+// The HID upgrade: loads the update file, sends the firmware the model
+// command, waits for the charger to come back as its bootloader, opens the
+// conversation with a start packet and a CRC challenge, and streams the
+// payload in 64-byte blocks, masked with a key of this run. Two attempts.
+#pragma once
+
+#include "protocol/upgrade_host.h"
+#include "protocol/upgrade_report.h"
+
+namespace velmorin {
+
+// Runs the whole upgrade on the selected device; the operator is told the
+// outcome through `host`. The channel is closed on every way out.
+UpgradeReport UpgradeOverHid(UpgradeHost& host);
+
+// "Upgrade completion! (12.05 Sec)" for 12 050 ms.
+std::string CompletionText(std::uint32_t elapsedMs);
+
+// The message for a HID failure code, e.g. "1008: Error communication.\n".
+std::string HidErrorText(int code);
+
+}  // namespace velmorin

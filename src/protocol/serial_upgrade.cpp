@@ -1,0 +1,267 @@
+// SPDX-License-Identifier: MIT
+// The serial bootloader conversation.
+#include "protocol/serial_upgrade.h"
+
+#include <string>
+
+#include "device/device_channel.h"
+#include "image/update_image.h"
+#include "protocol/bootloader_wire.h"
+#include "protocol/protocol_clock.h"
+#include "protocol/selected_device.h"
+#include "protocol/upgrade_texts.h"
+
+namespace velmorin {
+namespace {
+
+// Waits and pauses of the conversation, in ms.
+constexpr std::uint32_t kEnterAnswerTimeout = 2000;
+constexpr int kAfterEnterAccepted = 150;
+constexpr int kAfterOtherEnterAnswer = 2000;
+constexpr std::uint32_t kWakeAnswerTimeout = 1000;
+constexpr int kBeforeLengthFrame = 50;
+constexpr int kBeforeFreshAttempt = 500;
+constexpr int kFailuresAllowed = 6;
+
+// How an attempt ended.
+enum class AttemptEnd {
+    Completed,
+    Mismatch,
+    OpenFailed,
+    NoDevice,
+    WrongWakeAnswer,
+    LengthRefused,
+    BlockRefused,
+    LastBlockRefused,
+};
+
+class SerialUpgrade {
+public:
+    explicit SerialUpgrade(UpgradeHost& host) : m_host(host) {}
+
+    UpgradeReport Run() {
+        const std::uint32_t start = TickCount();
+        Execute();
+        m_channel.Close();
+        m_report.elapsedMs = TickCount() - start;
+        const LinkStatistics& link = m_channel.Statistics();
+        m_report.resends = link.resends;
+        m_report.timeouts = link.readTimeouts;
+        return m_report;
+    }
+
+private:
+    void Execute() {
+        m_host.EnableUpdateButton(false);
+        const std::string path = m_host.PathText();
+        m_host.SetStatusText(std::string(kStatusOpenFile) + path);
+        m_host.ShowStatus(true);
+        if (!LoadUpdateImage(path, false, m_host).Accepted()) {
+            Exit();
+            return;
+        }
+        // Taken once: a header check from the message pump may rewrite the
+        // store's header while the run goes on.
+        const UpdateHeader header = StoredHeader();
+        m_modelCode = header.modelCode;
+        m_payloadLength = header.payloadLength;
+        m_report.payloadBytes = m_payloadLength;
+
+        m_host.SetStatusText(std::string(kStatusConnecting));
+        if (!OpenSelected(kFirmwareBaudRate)) {
+            FailToOpen();
+            return;
+        }
+        int failures = 0;
+        for (;;) {
+            ++m_report.attempts;
+            const AttemptEnd end = Attempt();
+            switch (end) {
+            case AttemptEnd::Completed:
+                m_channel.Close();
+                Finish(UpgradeOutcome::Completed, kTextUpgradeCompletion, kCaptionSuccess,
+                       MessageIcon::None);
+                return;
+            case AttemptEnd::Mismatch:
+                // The only message that comes after the window is set back.
+                m_channel.Close();
+                Exit();
+                m_report.outcome = UpgradeOutcome::Mismatch;
+                m_report.message = kTextInconformity;
+                m_host.ShowMessageBox(kTextInconformity, kCaptionError, MessageIcon::Error);
+                return;
+            case AttemptEnd::OpenFailed:
+                FailToOpen();
+                return;
+            default:
+                break;
+            }
+            m_channel.Close();
+            if (++failures > kFailuresAllowed) {
+                FailAttempts(end);
+                return;
+            }
+            m_host.SetStatusText(std::string(kStatusConnectingAgain));
+            SleepMs(kBeforeFreshAttempt);
+            if (!OpenSelected(kFirmwareBaudRate)) {
+                FailToOpen();
+                return;
+            }
+        }
+    }
+
+    // One attempt, from the enter command on; the channel is open at 9600.
+    AttemptEnd Attempt() {
+        m_channel.SendLinePaced(EnterBootloaderCommand(m_modelCode));
+        std::uint8_t answer = 0;
+        if (m_channel.Read(&answer, 1, kEnterAnswerTimeout)) {
+            if (answer == kAnswerRefused) {
+                return AttemptEnd::Mismatch;
+            }
+            SleepMs(answer == kAnswerAccepted ? kAfterEnterAccepted : kAfterOtherEnterAnswer);
+        }
+        // No answer: the charger may be in its bootloader already.
+        m_channel.Close();
+
+        // A plain port's bootloader is tried at 9600 first, then at 128000.
+        const DeviceEntry entry = SelectedEntry(m_host);
+        const bool plainPort = IsPlainPortEntry(entry);
+        if (!Open(entry, plainPort ? kFirmwareBaudRate : kBootloaderBaudRate)) {
+            return AttemptEnd::OpenFailed;
+        }
+        SendWake({'&', 30, '&', 30, '&', 20, 'u', 20, 0x07});
+        bool answered = m_channel.Read(&answer, 1, kWakeAnswerTimeout);
+        if (!answered && plainPort) {
+            m_channel.Close();
+            if (!Open(entry, kBootloaderBaudRate)) {
+                return AttemptEnd::OpenFailed;
+            }
+            SendWake({'&', 20, 'u', 20, 0x07});
+            answered = m_channel.Read(&answer, 1, kWakeAnswerTimeout);
+        }
+        if (!answered) {
+            return AttemptEnd::NoDevice;
+        }
+        if (answer != kAnswerAccepted) {
+            return AttemptEnd::WrongWakeAnswer;
+        }
+        SleepMs(kBeforeLengthFrame);
+        const auto lengthFrame = LengthFrame(m_payloadLength);
+        if (!m_channel.SendFrame(lengthFrame.data(), lengthFrame.size())) {
+            return AttemptEnd::LengthRefused;
+        }
+        ++m_report.framesSent;
+        return Transfer();
+    }
+
+    // Bytes and pauses alternating: byte, pause, byte, pause, ..., byte.
+    void SendWake(std::initializer_list<int> bytesAndPauses) {
+        bool isByte = true;
+        for (const int value : bytesAndPauses) {
+            if (isByte) {
+                const auto byte = static_cast<std::uint8_t>(value);
+                m_channel.Write(&byte, 1);
+            } else {
+                SleepMs(value);
+            }
+            isByte = !isByte;
+        }
+    }
+
+    AttemptEnd Transfer() {
+        const std::uint32_t wholeBlocks = m_payloadLength / kSerialBlockSize;
+        m_host.SetStatusText(std::string(kStatusUpgrading));
+        m_host.ShowProgress(true);
+        m_host.SetProgressRange(static_cast<std::uint16_t>(wholeBlocks));
+        m_host.SetProgressPosition(0);
+        m_host.CopyDataToControls();
+
+        const std::uint8_t* payload = UpdateImage.data() + kUpdateHeaderSize;
+        std::array<std::uint8_t, kSerialBlockSize> wire{};
+        for (std::uint32_t block = 0; block < wholeBlocks; ++block) {
+            m_host.PumpMessages();
+            m_host.SetProgressPosition(static_cast<int>(block));
+            MaskSerialBlock({payload + block * kSerialBlockSize, kSerialBlockSize}, wire.data());
+            if (!m_channel.SendFrame(wire.data(), kSerialBlockSize)) {
+                return AttemptEnd::BlockRefused;
+            }
+            ++m_report.framesSent;
+        }
+        const std::uint32_t rest = m_payloadLength % kSerialBlockSize;
+        if (rest != 0) {
+            m_host.PumpMessages();
+            MaskSerialBlock({payload + wholeBlocks * kSerialBlockSize, rest}, wire.data());
+            if (!m_channel.SendFrame(wire.data(), rest)) {
+                return AttemptEnd::LastBlockRefused;
+            }
+            ++m_report.framesSent;
+        }
+        return AttemptEnd::Completed;
+    }
+
+    bool Open(const DeviceEntry& entry, std::uint32_t baudRate) {
+        m_report.deviceName = entry.deviceName;
+        if (m_channel.Open(entry.deviceName, baudRate)) {
+            return true;
+        }
+        m_report.openError = m_channel.OpenError();
+        return false;
+    }
+
+    bool OpenSelected(std::uint32_t baudRate) { return Open(SelectedEntry(m_host), baudRate); }
+
+    void FailToOpen() {
+        m_channel.Close();
+        Finish(UpgradeOutcome::OpenFailed, kTextErrorOpeningComPort, kCaptionError,
+               MessageIcon::Error);
+    }
+
+    void FailAttempts(AttemptEnd end) {
+        switch (end) {
+        case AttemptEnd::NoDevice:
+            Finish(UpgradeOutcome::Failed, kTextNoDeviceAnswered, kCaptionInfo, MessageIcon::None);
+            return;
+        case AttemptEnd::WrongWakeAnswer:
+            return FinishCommunication('0');
+        case AttemptEnd::LengthRefused:
+            return FinishCommunication('1');
+        case AttemptEnd::BlockRefused:
+            return FinishCommunication('2');
+        default:
+            return FinishCommunication('3');
+        }
+    }
+
+    void FinishCommunication(char step) {
+        const std::string text = std::string(kTextErrorCommunication) + step;
+        Finish(UpgradeOutcome::Failed, text, kCaptionError, MessageIcon::Error);
+    }
+
+    // The message first, then the window set back.
+    void Finish(UpgradeOutcome outcome, std::string_view text, std::string_view caption,
+                MessageIcon icon) {
+        m_report.outcome = outcome;
+        m_report.message = text;
+        m_host.ShowMessageBox(text, caption, icon);
+        Exit();
+    }
+
+    void Exit() {
+        m_host.ShowStatus(false);
+        m_host.ShowProgress(false);
+        m_host.EnableUpdateButton(true);
+        m_channel.Close();
+    }
+
+    UpgradeHost& m_host;
+    CDeviceChannel m_channel;
+    UpgradeReport m_report;
+    std::uint8_t m_modelCode = 0;
+    std::uint32_t m_payloadLength = 0;
+};
+
+}  // namespace
+
+UpgradeReport UpgradeOverSerial(UpgradeHost& host) { return SerialUpgrade(host).Run(); }
+
+}  // namespace velmorin
