@@ -13,7 +13,7 @@
 namespace velmorin::cli {
 
 int RunListCommand(bool includeComPorts, bool json) {
-    const DeviceTableRebuild rebuild = RebuildDeviceTable(includeComPorts);
+    const DeviceTableRebuild rebuild = RebuildDeviceTable(includeComPorts, includeComPorts);
     if (json) {
         nlohmann::json devices = nlohmann::json::array();
         for (int i = 0; i < g_deviceCount; ++i) {

@@ -6,59 +6,107 @@
 #include <iostream>
 
 #include "seal_command.h"
-#include "virtual_charger.h"
+#include "simulated_chargers.h"
+
+namespace {
+
+using velmorin::sim::HidChargerOptions;
+using velmorin::sim::SerialChargerOptions;
+
+void AddSealCommand(CLI::App& app, velmorin::sim::SealOptions& seal, CLI::App*& command) {
+    command = app.add_subcommand("seal", "Seal a payload into an update file");
+    command->add_option("PAYLOAD", seal.payloadPath, "the firmware bytes")->required();
+    command->add_option("-o,--output", seal.outputPath, "the update file to write")->required();
+    command->add_option("--form", seal.form, "whole-file (Triple DES) or header (AES-128)")
+        ->check(CLI::IsMember({"whole-file", "header"}))
+        ->capture_default_str();
+    command->add_option("--version", seal.version, "firmware version text")->capture_default_str();
+    command->add_option("--type", seal.type, "charger model name")->capture_default_str();
+    command->add_option("--memo", seal.memo, "free text");
+    command->add_option("--model-code", seal.modelCode, "model byte, 0-255 (0x.. for hex)")
+        ->capture_default_str();
+    command->add_flag("--plain-payload", seal.plainPayload,
+                      "ask for the payload to travel unmasked over HID");
+    command->add_option("--claim-length", seal.claimedLength,
+                        "write this payload length into the header instead of the true one");
+}
+
+void AddChargerOptions(CLI::App* command, std::filesystem::path& directory, std::string& modelCode,
+                       std::string& product, std::string& serialNumber,
+                       std::filesystem::path& savePath, std::filesystem::path& reportPath) {
+    command->add_option("--dir", directory,
+                        "virtual device directory (default: $VELMORIN_VIRTUAL_DEVICES)");
+    command->add_option("--model-code", modelCode, "the charger's own model byte")
+        ->capture_default_str();
+    command->add_option("--product", product, "USB product text (the bus text)")
+        ->capture_default_str();
+    command->add_option("--serial-number", serialNumber, "USB serial number")
+        ->capture_default_str();
+    command->add_option("--save", savePath, "write the payload of each completed transfer here");
+    command->add_option("--report", reportPath, "write what the charger saw here, as JSON");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Kestrion charger simulator and update-file sealer.", "velmorin-sim"};
     app.require_subcommand(1);
 
     velmorin::sim::SealOptions seal;
-    CLI::App* sealCommand = app.add_subcommand("seal", "Seal a payload into an update file");
-    sealCommand->add_option("PAYLOAD", seal.payloadPath, "the firmware bytes")->required();
-    sealCommand->add_option("-o,--output", seal.outputPath, "the update file to write")->required();
-    sealCommand->add_option("--form", seal.form, "whole-file (Triple DES) or header (AES-128)")
-        ->check(CLI::IsMember({"whole-file", "header"}))
-        ->capture_default_str();
-    sealCommand->add_option("--version", seal.version, "firmware version text")
-        ->capture_default_str();
-    sealCommand->add_option("--type", seal.type, "charger model name")->capture_default_str();
-    sealCommand->add_option("--memo", seal.memo, "free text");
-    sealCommand->add_option("--model-code", seal.modelCode, "model byte, 0-255 (0x.. for hex)")
-        ->capture_default_str();
-    sealCommand->add_flag("--plain-payload", seal.plainPayload,
-                          "ask for the payload to travel unmasked over HID");
-    sealCommand->add_option("--claim-length", seal.claimedLength,
-                            "write this payload length into the header instead of the true one");
+    CLI::App* sealCommand = nullptr;
+    AddSealCommand(app, seal, sealCommand);
 
     const char* directoryVariable = std::getenv("VELMORIN_VIRTUAL_DEVICES");
     const std::string defaultDirectory = directoryVariable != nullptr ? directoryVariable : "";
 
-    velmorin::sim::SerialChargerOptions serial;
+    SerialChargerOptions serial;
     serial.directory = defaultDirectory;
-    CLI::App* serialCommand =
-        app.add_subcommand("serial", "Announce a simulated charger on a pseudo-terminal");
-    serialCommand->add_option("--dir", serial.directory,
-                              "virtual device directory (default: $VELMORIN_VIRTUAL_DEVICES)");
+    CLI::App* serialCommand = app.add_subcommand(
+        "serial", "Simulate a charger on a pseudo-terminal until stopped (Ctrl-C)");
+    AddChargerOptions(serialCommand, serial.directory, serial.modelCode, serial.product,
+                      serial.serialNumber, serial.savePath, serial.reportPath);
     serialCommand->add_option("--port", serial.port, "its COM name")->capture_default_str();
     serialCommand->add_option("--description", serial.description, "device description")
         ->capture_default_str();
-    serialCommand->add_option("--product", serial.product, "USB product text (the bus text)")
-        ->capture_default_str();
-    serialCommand->add_option("--serial-number", serial.serialNumber, "USB serial number")
-        ->capture_default_str();
+    auto& sf = serial.faults;
+    serialCommand->add_option("--silent-enter", sf.silentEnter,
+                              "leave the first N enter commands unanswered");
+    serialCommand->add_option("--silent-wake", sf.silentWake, "leave the first N wakes unanswered");
+    serialCommand->add_option("--wrong-wake", sf.wrongWake, "answer the first N wakes wrongly");
+    serialCommand->add_option("--refuse-length", sf.refuseLength,
+                              "refuse the first N length frames");
+    serialCommand->add_option("--resend-block", sf.resendBlock, "ask for block K again ...");
+    serialCommand->add_option("--resend-count", sf.resendCount, "... N times each time it comes");
+    serialCommand->add_option("--refuse-block", sf.refuseBlock, "refuse block K ...");
+    serialCommand->add_option("--refuse-count", sf.refuseCount, "... the first N times it comes");
 
-    velmorin::sim::HidChargerOptions hid;
+    HidChargerOptions hid;
     hid.directory = defaultDirectory;
-    CLI::App* hidCommand = app.add_subcommand("hid", "Announce a simulated HID charger");
-    hidCommand->add_option("--dir", hid.directory,
-                           "virtual device directory (default: $VELMORIN_VIRTUAL_DEVICES)");
+    CLI::App* hidCommand = app.add_subcommand(
+        "hid", "Simulate a HID charger on a virtual HID socket until stopped (Ctrl-C)");
+    AddChargerOptions(hidCommand, hid.directory, hid.modelCode, hid.product, hid.serialNumber,
+                      hid.savePath, hid.reportPath);
     hidCommand->add_option("--name", hid.name, "file name of its socket and description")
         ->capture_default_str();
     hidCommand->add_option("--vendor-id", hid.vendorId, "USB vendor ID")->capture_default_str();
     hidCommand->add_option("--product-id", hid.productId, "USB product ID")->capture_default_str();
-    hidCommand->add_option("--product", hid.product, "USB product text")->capture_default_str();
-    hidCommand->add_option("--serial-number", hid.serialNumber, "USB serial number")
+    hidCommand->add_option("--absence-ms", hid.absenceMs, "time off the bus while restarting")
         ->capture_default_str();
+    auto& hf = hid.faults;
+    hidCommand->add_option("--silent-model", hf.silentModel,
+                           "leave the first N model commands unanswered");
+    hidCommand->add_option("--refuse-start", hf.refuseStart, "refuse the first N start packets");
+    hidCommand->add_option("--wrong-challenge", hf.wrongChallenge,
+                           "spoil the CRC of the first N challenges");
+    hidCommand->add_option("--restart-after-reply", hf.restartAfterReply,
+                           "answer the first N replies with a restart");
+    hidCommand->add_option("--silent-block", hf.silentBlock, "leave block K unanswered ...");
+    hidCommand->add_option("--silent-count", hf.silentCount, "... the first N times it comes")
+        ->capture_default_str();
+    hidCommand->add_option("--refuse-block", hf.refuseBlock, "refuse block K ...");
+    hidCommand->add_option("--refuse-count", hf.refuseCount, "... the first N times it comes")
+        ->capture_default_str();
+    hidCommand->add_flag("--never-back", hf.neverBack, "never come back after restarting");
 
     try {
         app.parse(argc, argv);

@@ -66,11 +66,11 @@ std::vector<std::string> FillDeviceTable(const std::vector<SSerInfo>& records,
     return lines;
 }
 
-DeviceTableRebuild RebuildDeviceTable(bool includeComPorts) {
+DeviceTableRebuild RebuildDeviceTable(bool includeComPorts, bool probe) {
     DeviceTableRebuild rebuild;
     std::vector<SSerInfo> records;
     try {
-        EnumeratePorts(records, includeComPorts);
+        EnumeratePorts(records, probe);
     } catch (const DiscoveryError& error) {
         rebuild.discoveryError = error.what();
         records.clear();

@@ -52,9 +52,9 @@ struct DeviceTableRebuild {
     std::string discoveryError;  // set when discovery failed; the table is then empty
 };
 
-// Discovery (probing the ports when `includeComPorts`, so that ports in use
-// elsewhere are left out) and FillDeviceTable. A discovery error leaves an
-// empty table and its text in the result.
-DeviceTableRebuild RebuildDeviceTable(bool includeComPorts);
+// Discovery (with `probe`, ports that cannot be opened now or that another
+// program holds are left out) and FillDeviceTable. A discovery error leaves
+// an empty table and its text in the result.
+DeviceTableRebuild RebuildDeviceTable(bool includeComPorts, bool probe);
 
 }  // namespace velmorin

@@ -8,7 +8,9 @@
 
 namespace velmorin {
 
-bool IsHidDeviceName(std::string_view deviceName) { return deviceName.rfind("HID", 0) == 0; }
+bool IsHidDeviceName(std::string_view deviceName) {
+    return deviceName.rfind("HID", 0) == 0;
+}
 
 UpgradeReport RunUpgradeForSelection(UpgradeHost& host) {
     return IsHidDeviceName(SelectedEntry(host).deviceName) ? UpgradeOverHid(host)

@@ -29,7 +29,8 @@ void StoreLittleEndian32(std::uint32_t value, std::uint8_t* bytes) {
 std::array<std::uint8_t, 4> LengthFrame(std::uint32_t payloadLength) {
     return {static_cast<std::uint8_t>(payloadLength >> 24),
             static_cast<std::uint8_t>(payloadLength >> 16),
-            static_cast<std::uint8_t>(payloadLength >> 8), static_cast<std::uint8_t>(payloadLength)};
+            static_cast<std::uint8_t>(payloadLength >> 8),
+            static_cast<std::uint8_t>(payloadLength)};
 }
 
 void MaskSerialBlock(std::span<const std::uint8_t> block, std::uint8_t* out) {
@@ -52,7 +53,8 @@ std::array<std::uint8_t, kStartPacketSize> BuildStartPacket(const StartPacket& p
 }
 
 bool ParseStartPacket(std::span<const std::uint8_t> bytes, StartPacket& packet) {
-    if (bytes.size() < kStartPacketSize || !std::equal(kStartTag.begin(), kStartTag.end(), bytes.begin())) {
+    if (bytes.size() < kStartPacketSize ||
+        !std::equal(kStartTag.begin(), kStartTag.end(), bytes.begin())) {
         return false;
     }
     packet.payloadLength = LoadLittleEndian32(&bytes[8]);
@@ -73,8 +75,8 @@ std::uint32_t StartPacketVersion(std::span<const std::uint8_t> header) {
 }
 
 std::uint32_t StartPacketModelField(std::uint8_t modelCode, bool plainPayload) {
-    return plainPayload ? static_cast<std::uint32_t>(static_cast<std::int32_t>(
-                              static_cast<std::int8_t>(modelCode)))
+    return plainPayload ? static_cast<std::uint32_t>(
+                              static_cast<std::int32_t>(static_cast<std::int8_t>(modelCode)))
                         : 1u;
 }
 

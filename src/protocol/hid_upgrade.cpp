@@ -82,8 +82,8 @@ private:
         int errorCode = 0;
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
             ++m_report.attempts;
-            m_host.SetStatusText(std::string(attempt == 0 ? kStatusConnecting
-                                                          : kStatusConnectingAgain));
+            m_host.SetStatusText(
+                std::string(attempt == 0 ? kStatusConnecting : kStatusConnectingAgain));
             errorCode = Attempt();
             if (errorCode == 0) {
                 const std::string text = CompletionText(TickCount() - m_startTick);
@@ -267,7 +267,8 @@ std::string CompletionText(std::uint32_t elapsedMs) {
 }
 
 std::string HidErrorText(int code) {
-    const std::string_view text = code == kErrorOpen || code == kErrorNotBack ? kTextErrorOpeningUsbHid
+    const std::string_view text = code == kErrorOpen || code == kErrorNotBack
+                                      ? kTextErrorOpeningUsbHid
                                   : code == kErrorMismatch ? kTextInconformity
                                                            : kTextErrorCommunication;
     return std::to_string(code) + ": " + std::string(text);

@@ -10,8 +10,8 @@ namespace velmorin {
 namespace {
 
 std::minstd_rand& NonceGenerator() {
-    static std::minstd_rand generator(static_cast<std::uint32_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count()));
+    static std::minstd_rand generator(
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     return generator;
 }
 
@@ -27,8 +27,12 @@ void SleepMs(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-void SeedNonceGenerator(std::uint32_t seed) { NonceGenerator().seed(seed); }
+void SeedNonceGenerator(std::uint32_t seed) {
+    NonceGenerator().seed(seed);
+}
 
-std::uint32_t NextNonce() { return static_cast<std::uint32_t>(NonceGenerator()() % 32768); }
+std::uint32_t NextNonce() {
+    return static_cast<std::uint32_t>(NonceGenerator()() % 32768);
+}
 
 }  // namespace velmorin

@@ -262,6 +262,8 @@ private:
 
 }  // namespace
 
-UpgradeReport UpgradeOverSerial(UpgradeHost& host) { return SerialUpgrade(host).Run(); }
+UpgradeReport UpgradeOverSerial(UpgradeHost& host) {
+    return SerialUpgrade(host).Run();
+}
 
 }  // namespace velmorin

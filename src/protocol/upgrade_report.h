@@ -21,7 +21,7 @@ struct UpgradeReport {
     UpgradeOutcome outcome = UpgradeOutcome::FileRejected;
     std::string message;  // the final message box's text, if one was shown
     int attempts = 0;
-    int errorCode = 0;    // HID: the code of the last failure
+    int errorCode = 0;  // HID: the code of the last failure
     std::uint64_t payloadBytes = 0;
     std::uint64_t framesSent = 0;  // serial frames or HID blocks, resends not counted
     std::uint64_t resends = 0;

@@ -20,4 +20,9 @@ bool SetBaudRate(int fd, std::uint32_t baudRate) {
     return ::ioctl(fd, TCSETS2, &settings) == 0;
 }
 
+std::uint32_t GetBaudRate(int fd) {
+    struct termios2 settings {};
+    return ::ioctl(fd, TCGETS2, &settings) == 0 ? settings.c_ospeed : 0;
+}
+
 }  // namespace velmorin::linux_serial

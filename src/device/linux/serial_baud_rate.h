@@ -10,4 +10,8 @@ namespace velmorin::linux_serial {
 // False, with errno set, when the tty refuses the rate.
 bool SetBaudRate(int fd, std::uint32_t baudRate);
 
+// The tty's output rate (on a pseudo-terminal's master: the rate that the
+// program on the terminal side set); 0 when it cannot be read.
+std::uint32_t GetBaudRate(int fd);
+
 }  // namespace velmorin::linux_serial

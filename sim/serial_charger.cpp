@@ -1,0 +1,320 @@
+// SPDX-License-Identifier: MIT
+// A simulated serial charger on a pseudo-terminal. Its firmware listens at
+// 9600 baud for the paced enter command; its bootloader listens at 128000
+// only, for the wake, the length frame and the masked 16-byte frames. The
+// rate of every byte is read from the terminal's settings as it arrives, so
+// a host that talks at the wrong rate is not understood.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <iostream>
+#include <set>
+#include <vector>
+
+#include "device/channel_framing.h"
+#include "device/device_name.h"
+#include "device/linux/serial_baud_rate.h"
+#include "image/cipher_secrets.h"
+#include "number_text.h"
+#include "protocol/bootloader_wire.h"
+#include "sim_support.h"
+#include "simulated_chargers.h"
+
+namespace velmorin::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kStaleFrame = std::chrono::milliseconds(500);
+
+class SerialCharger {
+public:
+    SerialCharger(int master, std::uint8_t modelCode, const SerialChargerOptions& options)
+        : m_master(master), m_modelCode(modelCode), m_options(options), m_faults(options.faults) {}
+
+    void Serve() {
+        while (!StopRequested()) {
+            pollfd wait{m_master, POLLIN, 0};
+            if (::poll(&wait, 1, 50) > 0 && (wait.revents & POLLIN) != 0) {
+                std::uint8_t bytes[4096];
+                const ssize_t count = ::read(m_master, bytes, sizeof bytes);
+                const std::uint32_t baud = linux_serial::GetBaudRate(m_master);
+                for (ssize_t i = 0; i < count; ++i) {
+                    OnByte(bytes[i], baud);
+                }
+            }
+            DropStaleFrame();
+        }
+        WriteReport();
+    }
+
+private:
+    enum class State { Firmware, WaitWake, Length, Blocks };
+
+    void OnByte(std::uint8_t byte, std::uint32_t baud) {
+        const auto now = Clock::now();
+        m_lastByte = now;
+        if (m_state == State::Firmware) {
+            if (baud == kFirmwareBaudRate) {
+                OnLineByte(byte, now);
+            }
+            return;
+        }
+        if (baud != kBootloaderBaudRate) {
+            // The bootloader does not understand other rates: a fresh
+            // attempt's enter command (noted, not answered), or a plain
+            // port's first wake.
+            m_pending.clear();
+            m_state = State::WaitWake;
+            if (baud == kFirmwareBaudRate) {
+                OnLineByte(byte, now);
+            }
+            return;
+        }
+        m_pending.push_back(byte);
+        if (m_state == State::WaitWake) {
+            CheckWake();
+        } else if (m_state == State::Length && m_pending.size() == 5) {
+            OnLengthFrame();
+        } else if (m_state == State::Blocks && m_pending.size() == BlockSize() + 1) {
+            OnBlockFrame();
+        }
+    }
+
+    // Bytes at 9600: the paced enter command, which only the firmware answers.
+    void OnLineByte(std::uint8_t byte, Clock::time_point now) {
+        if (byte == ':') {
+            m_line.clear();
+            m_lineTimes.clear();
+        }
+        m_line.push_back(static_cast<char>(byte));
+        m_lineTimes.push_back(now);
+        if (byte != '\n') {
+            return;
+        }
+        unsigned command[4] = {};
+        if (m_line.size() != kPacedCommandLineLength ||
+            std::sscanf(m_line.c_str(), ":%2X%2X%2X%2X\r\n", &command[0], &command[1], &command[2],
+                        &command[3]) != 4 ||
+            ((command[0] + command[1] + command[2] + command[3]) & 0xFF) != 0 ||
+            command[0] != kEnterCommandByte0 || command[1] != kEnterCommandByte1) {
+            Count(m_report, "bad_lines");
+            return;
+        }
+        for (std::size_t i = 1; i < m_lineTimes.size(); ++i) {
+            const double gap =
+                std::chrono::duration<double, std::milli>(m_lineTimes[i] - m_lineTimes[i - 1])
+                    .count();
+            m_minPacedGapMs = std::min(m_minPacedGapMs, gap);
+        }
+        Count(m_report, "enter_commands");
+        if (m_state != State::Firmware) {
+            return;  // the bootloader listens at 128000 only
+        }
+        if (m_faults.silentEnter > 0) {
+            --m_faults.silentEnter;
+            m_state = State::WaitWake;  // and hand over all the same
+        } else if (command[2] != m_modelCode) {
+            Count(m_report, "mismatches");
+            Answer(kAnswerRefused);
+        } else {
+            Answer(kAnswerAccepted);
+            m_state = State::WaitWake;
+        }
+        m_pending.clear();
+    }
+
+    void CheckWake() {
+        const std::size_t n = m_pending.size();
+        if (n < 3 || !std::equal(kWakeTail.begin(), kWakeTail.end(), m_pending.end() - 3)) {
+            return;
+        }
+        m_report["wake_bytes"].push_back(m_pending);
+        m_pending.clear();
+        Count(m_report, "wakes");
+        if (m_faults.silentWake > 0) {
+            --m_faults.silentWake;
+        } else if (m_faults.wrongWake > 0) {
+            --m_faults.wrongWake;
+            Answer('X');
+        } else {
+            Answer(kAnswerAccepted);
+            m_state = State::Length;
+        }
+    }
+
+    bool ChecksumOk() {
+        const std::uint8_t checksum = m_pending.back();
+        if (FrameChecksum({m_pending.data(), m_pending.size() - 1}) == checksum) {
+            return true;
+        }
+        Count(m_report, "checksum_errors");
+        m_pending.clear();
+        Answer(kFrameSendAgain);
+        return false;
+    }
+
+    void OnLengthFrame() {
+        if (!ChecksumOk()) {
+            return;
+        }
+        Count(m_report, "length_frames");
+        m_payloadLength = (std::uint32_t{m_pending[0]} << 24) |
+                          (std::uint32_t{m_pending[1]} << 16) | (std::uint32_t{m_pending[2]} << 8) |
+                          m_pending[3];
+        m_pending.clear();
+        if (m_faults.refuseLength > 0) {
+            --m_faults.refuseLength;
+            Answer('X');
+            m_state = State::WaitWake;
+            return;
+        }
+        m_payload.clear();
+        m_block = 0;
+        m_resendsLeft = m_faults.resendCount;
+        Answer(kAnswerAccepted);
+        m_state = State::Blocks;
+        if (m_payloadLength == 0) {
+            Complete();
+        }
+    }
+
+    std::size_t BlockSize() const {
+        const std::uint32_t done = m_block * kSerialBlockSize;
+        return std::min<std::size_t>(kSerialBlockSize, m_payloadLength - done);
+    }
+
+    void OnBlockFrame() {
+        if (!ChecksumOk()) {
+            return;
+        }
+        Count(m_report, "frames");
+        if (static_cast<int>(m_block) == m_faults.resendBlock && m_resendsLeft > 0) {
+            --m_resendsLeft;
+            m_pending.clear();
+            Answer(kFrameSendAgain);
+            return;
+        }
+        if (static_cast<int>(m_block) == m_faults.refuseBlock && m_faults.refuseCount > 0) {
+            --m_faults.refuseCount;
+            m_pending.clear();
+            Answer('X');
+            m_state = State::WaitWake;
+            return;
+        }
+        std::uint8_t plain[kSerialBlockSize];
+        MaskSerialBlock({m_pending.data(), m_pending.size() - 1}, plain);
+        m_payload.insert(m_payload.end(), plain, plain + m_pending.size() - 1);
+        m_pending.clear();
+        ++m_block;
+        m_resendsLeft = m_faults.resendCount;
+        Answer(kAnswerAccepted);
+        if (m_payload.size() == m_payloadLength) {
+            Complete();
+        }
+    }
+
+    // A partial frame that has waited too long is a wake or the remains of
+    // a broken attempt.
+    void DropStaleFrame() {
+        if (m_pending.empty() || m_state == State::WaitWake || m_state == State::Firmware ||
+            Clock::now() - m_lastByte < kStaleFrame) {
+            return;
+        }
+        m_state = State::WaitWake;
+        CheckWake();
+        m_pending.clear();
+    }
+
+    void Complete() {
+        Count(m_report, "completed");
+        m_report["payload_length"] = m_payloadLength;
+        WriteBinaryFile(m_options.savePath, m_payload);
+        m_state = State::Firmware;  // the new firmware runs
+        WriteReport();
+    }
+
+    void Answer(std::uint8_t byte) {
+        [[maybe_unused]] const ssize_t n = ::write(m_master, &byte, 1);
+    }
+
+    void WriteReport() {
+        if (m_minPacedGapMs < 1e9) {
+            m_report["min_paced_gap_ms"] = m_minPacedGapMs;
+        }
+        WriteJsonFile(m_options.reportPath, m_report);
+    }
+
+    int m_master;
+    std::uint8_t m_modelCode;
+    const SerialChargerOptions& m_options;
+    SerialFaults m_faults;
+    State m_state = State::Firmware;
+    std::string m_line;
+    std::vector<Clock::time_point> m_lineTimes;
+    std::vector<std::uint8_t> m_pending;
+    Clock::time_point m_lastByte = Clock::now();
+    std::uint32_t m_payloadLength = 0;
+    std::uint32_t m_block = 0;
+    int m_resendsLeft = 0;
+    std::vector<std::uint8_t> m_payload;
+    double m_minPacedGapMs = 1e9;
+    nlohmann::json m_report = {
+        {"enter_commands", 0},  {"mismatches", 0}, {"wakes", 0},
+        {"length_frames", 0},   {"frames", 0},     {"completed", 0},
+        {"checksum_errors", 0}, {"bad_lines", 0},  {"wake_bytes", nlohmann::json::array()}};
+};
+
+}  // namespace
+
+int RunSerialCharger(const SerialChargerOptions& options) {
+    const auto name = ParseDeviceName(options.port);
+    const auto modelCode = ParseNumberText(options.modelCode, 0xFF);
+    if (!name || name->kind != DeviceKind::Serial || name->number == 0 || !modelCode) {
+        std::cerr
+            << "velmorin-sim serial: --port must be COM1 to COM256 and --model-code 0 to 255\n";
+        return 2;
+    }
+    if (!PrepareDirectory(options.directory)) {
+        return 1;
+    }
+    Descriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (master.Get() < 0 || ::grantpt(master.Get()) != 0 || ::unlockpt(master.Get()) != 0) {
+        std::cerr << "velmorin-sim serial: cannot make a pseudo-terminal: " << std::strerror(errno)
+                  << '\n';
+        return 1;
+    }
+    const std::string node = ::ptsname(master.Get());
+    // Holding the terminal side open keeps it alive between the host's opens;
+    // raw, so that nothing is echoed before the host sets it up.
+    const Descriptor terminal(::open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    struct termios settings {};
+    if (terminal.Get() >= 0 && ::tcgetattr(terminal.Get(), &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(terminal.Get(), TCSANOW, &settings);
+    }
+
+    const std::string port = "COM" + std::to_string(name->number);
+    CatchStopSignals();
+    const Announcement announcement(options.directory / (port + ".json"),
+                                    {{"kind", "serial"},
+                                     {"port", port},
+                                     {"node", node},
+                                     {"friendly_name", options.description + " (" + port + ")"},
+                                     {"description", options.description},
+                                     {"bus_description", options.product},
+                                     {"serial_number", options.serialNumber}});
+    std::cout << port << ": simulated charger \"" << options.product << "\" S/N "
+              << options.serialNumber << " on " << node << std::endl;
+
+    SerialCharger charger(master.Get(), static_cast<std::uint8_t>(*modelCode), options);
+    charger.Serve();
+    return 0;
+}
+
+}  // namespace velmorin::sim

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+// Simulated chargers announced in the virtual device directory: a serial
+// charger behind a pseudo-terminal, a HID charger behind a SOCK_SEQPACKET
+// socket. Each plays the charger's side of the upgrade (firmware, then
+// bootloader), checks what arrives on the wire, saves the payload it
+// received, and can be scripted to misbehave. It lives until SIGINT or
+// SIGTERM, then withdraws its description.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace velmorin::sim {
+
+// Faults that the serial charger plays; counts are "the first N times".
+struct SerialFaults {
+    int silentEnter = 0;   // no answer to the enter command (but enter the bootloader)
+    int silentWake = 0;    // no answer to the wake
+    int wrongWake = 0;     // 'X' to the wake
+    int refuseLength = 0;  // 'X' to the length frame
+    int resendBlock = -1;  // block asked for again ('5') ...
+    int resendCount = 0;   // ... this many times each time it comes
+    int refuseBlock = -1;  // block refused ('X') ...
+    int refuseCount = 0;   // ... the first this many times it comes
+};
+
+struct SerialChargerOptions {
+    std::filesystem::path directory;
+    std::string port = "COM201";
+    std::string description = "Kestrion Charger";
+    std::string product = "Varno Kestrion X";  // the bus text; "Varno..." marks a charger
+    std::string serialNumber = "0001A2B3";
+    std::string modelCode = "0x01";    // the charger's own model
+    std::filesystem::path savePath;    // the payload of each completed transfer
+    std::filesystem::path reportPath;  // what the charger saw, as JSON
+    SerialFaults faults;
+};
+
+struct HidFaults {
+    int silentModel = 0;        // no answer to the model command (bootloader taken as running)
+    int refuseStart = 0;        // 'X' to the start packet
+    int wrongChallenge = 0;     // a challenge whose CRC does not come out 0
+    int restartAfterReply = 0;  // '5' to the reply: restart and come back
+    int silentBlock = -1;       // no answer to this block ...
+    int silentCount = 1;        // ... the first this many times it comes
+    int refuseBlock = -1;       // 'X' to this block ...
+    int refuseCount = 1;        // ... the first this many times it comes
+    bool neverBack = false;     // after '&' to the model command, stay away
+};
+
+struct HidChargerOptions {
+    std::filesystem::path directory;
+    std::string name = "charger1";
+    std::string vendorId = "0x0483";
+    std::string productId = "0x5750";
+    std::string product = "Varno Kestrion X";
+    std::string serialNumber = "HX000123";
+    std::string modelCode = "0x01";
+    int absenceMs = 300;  // how long the charger is off the bus while it restarts
+    std::filesystem::path savePath;
+    std::filesystem::path reportPath;
+    HidFaults faults;
+};
+
+// Announce the charger and serve it until stopped. Exit status.
+int RunSerialCharger(const SerialChargerOptions& options);
+int RunHidCharger(const HidChargerOptions& options);
+
+}  // namespace velmorin::sim
