@@ -82,16 +82,20 @@ private:
         }
         m_connection = fd;
         const std::uint8_t* data = report.data() + 1;
+        if (m_state != State::Firmware && IsCommandLine(data)) {
+            // A new attempt's model command reaches the bootloader: it says
+            // it is running (no restart) and waits for a start packet.
+            Count(m_report, "model_commands_in_bootloader");
+            Answer({'B'});
+            m_state = State::Start;
+            return;
+        }
         switch (m_state) {
         case State::Firmware:
             OnModelCommand(data);
             break;
         case State::Start:
-            if (IsCommandLine(data)) {
-                Answer({'B'});  // the bootloader is running: no restart
-            } else {
-                OnStartPacket(data);
-            }
+            OnStartPacket(data);
             break;
         case State::Reply:
             OnReply(data);
@@ -102,19 +106,29 @@ private:
         }
     }
 
-    static bool IsCommandLine(const std::uint8_t* data) { return data[0] == ':'; }
+    // A whole, valid command line (a masked block that merely begins with
+    // ':' is none).
+    static bool IsCommandLine(const std::uint8_t* data) {
+        unsigned command[3] = {};
+        const std::string line(reinterpret_cast<const char*>(data), kCommandLineLength);
+        if (std::sscanf(line.c_str(), ":%2X%2X%2X", &command[0], &command[1], &command[2]) != 3) {
+            return false;
+        }
+        const auto expected = BuildCommandLine({static_cast<std::uint8_t>(command[0]),
+                                                static_cast<std::uint8_t>(command[1]),
+                                                static_cast<std::uint8_t>(command[2])});
+        return std::equal(expected.begin(), expected.end(), data);
+    }
 
     void OnModelCommand(const std::uint8_t* data) {
-        unsigned command[7] = {};
-        const std::string line(reinterpret_cast<const char*>(data), kCommandLineLength);
-        if (std::sscanf(line.c_str(), ":%2X%2X%2X%2X%2X%2X%2X\r\n", &command[0], &command[1],
-                        &command[2], &command[3], &command[4], &command[5], &command[6]) != 7 ||
-            line != std::string(reinterpret_cast<const char*>(
-                                    BuildCommandLine({static_cast<std::uint8_t>(command[0]),
-                                                      static_cast<std::uint8_t>(command[1]),
-                                                      static_cast<std::uint8_t>(command[2])})
-                                        .data()),
-                                kCommandLineLength)) {
+        if (!IsCommandLine(data)) {
+            Count(m_report, "bad_lines");
+            return;
+        }
+        unsigned command[3] = {};
+        std::sscanf(reinterpret_cast<const char*>(data), ":%2X%2X%2X", &command[0], &command[1],
+                    &command[2]);
+        if (command[0] != kEnterCommandByte0 || command[1] != kEnterCommandByte1) {
             Count(m_report, "bad_lines");
             return;
         }

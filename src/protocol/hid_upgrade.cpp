@@ -259,6 +259,10 @@ private:
 
 }  // namespace
 
+UpgradeReport UpgradeOverHid(UpgradeHost& host) {
+    return HidUpgrade(host).Run();
+}
+
 std::string CompletionText(std::uint32_t elapsedMs) {
     char text[64];
     std::snprintf(text, sizeof text, "%s (%u.%02u Sec)", kTextUpgradeCompletion.data(),
