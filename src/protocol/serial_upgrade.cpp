@@ -169,7 +169,8 @@ private:
     }
 
     AttemptEnd Transfer() {
-        const std::uint32_t wholeBlocks = m_payloadLength / kSerialBlockSize;
+        constexpr auto kBlock = static_cast<std::uint32_t>(kSerialBlockSize);
+        const std::uint32_t wholeBlocks = m_payloadLength / kBlock;
         m_host.SetStatusText(std::string(kStatusUpgrading));
         m_host.ShowProgress(true);
         m_host.SetProgressRange(static_cast<std::uint16_t>(wholeBlocks));
@@ -181,16 +182,16 @@ private:
         for (std::uint32_t block = 0; block < wholeBlocks; ++block) {
             m_host.PumpMessages();
             m_host.SetProgressPosition(static_cast<int>(block));
-            MaskSerialBlock({payload + block * kSerialBlockSize, kSerialBlockSize}, wire.data());
+            MaskSerialBlock({payload + block * kBlock, kSerialBlockSize}, wire.data());
             if (!m_channel.SendFrame(wire.data(), kSerialBlockSize)) {
                 return AttemptEnd::BlockRefused;
             }
             ++m_report.framesSent;
         }
-        const std::uint32_t rest = m_payloadLength % kSerialBlockSize;
+        const std::uint32_t rest = m_payloadLength % kBlock;
         if (rest != 0) {
             m_host.PumpMessages();
-            MaskSerialBlock({payload + wholeBlocks * kSerialBlockSize, rest}, wire.data());
+            MaskSerialBlock({payload + wholeBlocks * kBlock, rest}, wire.data());
             if (!m_channel.SendFrame(wire.data(), rest)) {
                 return AttemptEnd::LastBlockRefused;
             }
