@@ -5,6 +5,7 @@
 
 #include "info_command.h"
 #include "list_command.h"
+#include "update_command.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"Firmware update tool for Kestrion chargers, from a terminal.", "velmorin-cli"};
@@ -25,6 +26,19 @@ int main(int argc, char** argv) {
                    "also list plain serial ports that are free now");
     list->add_flag("--json", listJson, "print the list as JSON");
 
+    std::string updatePath;
+    std::string updateDevice;
+    bool updateJson = false;
+    CLI::App* update = app.add_subcommand(
+        "update",
+        "Write an update file into a charger (exit 0 only after \"Upgrade completion!\")");
+    update->add_option("FILE", updatePath, "the update file (*.bin)")->required();
+    update
+        ->add_option("--device", updateDevice,
+                     "the device name as `list` shows it (COMn, HIDn), or a serial node path")
+        ->required();
+    update->add_flag("--json", updateJson, "print the outcome and the link's figures as JSON");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -34,6 +48,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (*update) {
+        return velmorin::cli::RunUpdateCommand(updatePath, updateDevice, updateJson);
+    }
     if (*list) {
         return velmorin::cli::RunListCommand(includeComPorts, listJson);
     }

@@ -3,6 +3,7 @@
 #include "device/device_channel.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -28,6 +29,8 @@ constexpr int kPacedCharacterMs = 50;
 
 bool CDeviceChannel::Open(std::string_view deviceName, std::uint32_t baudRate) {
     m_openError.clear();
+    m_openNode.clear();
+    m_openErrno = 0;
     const auto name = ParseDeviceName(deviceName);
     if (!name) {
         m_bHid = false;
@@ -46,6 +49,8 @@ bool CDeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
     }
     m_serial = SerialPort::Open(*node, baudRate, m_openError);
     if (m_serial == nullptr) {
+        m_openNode = *node;
+        m_openErrno = errno;
         return false;
     }
     // Give the port time to settle at its new rate, then drop whatever was

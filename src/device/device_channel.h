@@ -58,6 +58,10 @@ public:
     void SendLinePaced(const CommandBytes& command);
 
     const std::string& OpenError() const { return m_openError; }
+    // After a failed open of a serial port: its node and the system's error
+    // number (0 when the name itself was wrong).
+    const std::string& OpenNode() const { return m_openNode; }
+    int OpenErrno() const { return m_openErrno; }
     const LinkStatistics& Statistics() const { return m_statistics; }
 
 private:
@@ -69,6 +73,8 @@ private:
     bool m_bHid = false;
     HidReport m_report{};
     std::string m_openError;
+    std::string m_openNode;
+    int m_openErrno = 0;
     LinkStatistics m_statistics;
 };
 

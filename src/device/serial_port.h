@@ -14,7 +14,7 @@ class SerialPort {
 public:
     // Opens `node` for exclusive use and sets raw 8N1 at `baudRate`, keeping
     // the port's hardware flow-control setting. Returns nullptr on failure,
-    // with the reason (errno text with context) in `error`.
+    // with the reason (errno text with context) in `error` and errno set.
     static std::unique_ptr<SerialPort> Open(const std::string& node, std::uint32_t baudRate,
                                             std::string& error);
     ~SerialPort();
@@ -33,6 +33,10 @@ private:
     explicit SerialPort(int fd) : m_fd(fd) {}
     int m_fd;
 };
+
+// Gives up exclusive mode on every port still open, for a program that is
+// about to end abruptly (from a signal handler: it only makes system calls).
+void ReleaseSerialPortsForExit();
 
 // Whether a serial node can be opened now and is not held by another
 // program (exclusive mode or a lock). Used by discovery's probe.

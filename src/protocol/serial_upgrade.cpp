@@ -206,6 +206,8 @@ private:
             return true;
         }
         m_report.openError = m_channel.OpenError();
+        m_report.openNode = m_channel.OpenNode();
+        m_report.openErrno = m_channel.OpenErrno();
         return false;
     }
 

@@ -27,9 +27,12 @@ struct UpgradeReport {
     std::uint64_t resends = 0;
     std::uint64_t timeouts = 0;
     std::uint32_t elapsedMs = 0;
-    // When an open failed: the device and why.
+    // When an open failed: the device, why, and for a serial port its node
+    // and the system's error number.
     std::string openError;
     std::string deviceName;
+    std::string openNode;
+    int openErrno = 0;
 };
 
 }  // namespace velmorin

@@ -12,6 +12,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -45,7 +47,31 @@ int RemainingMs(Clock::time_point deadline) {
 }
 
 std::string Failure(const std::string& node, const char* what, int error) {
-    return "cannot open " + node + ": " + what + std::strerror(error);
+    std::string text = "cannot open " + node + ": " + what + std::strerror(error);
+    errno = error;
+    return text;
+}
+
+// The open ports, for ReleaseSerialPortsForExit: descriptor + 1, 0 for a
+// free slot.
+std::array<std::atomic<int>, 16> g_openPorts{};
+
+void Register(int fd) {
+    for (auto& slot : g_openPorts) {
+        int expected = 0;
+        if (slot.compare_exchange_strong(expected, fd + 1)) {
+            return;
+        }
+    }
+}
+
+void Unregister(int fd) {
+    for (auto& slot : g_openPorts) {
+        int expected = fd + 1;
+        if (slot.compare_exchange_strong(expected, 0)) {
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -92,15 +118,28 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& node, std::uint3
         serial.flags |= ASYNC_LOW_LATENCY;
         ::ioctl(fd, TIOCSSERIAL, &serial);
     }
+    Register(fd);
     return port;
 }
 
+void ReleaseSerialPortsForExit() {
+    for (auto& slot : g_openPorts) {
+        const int fd = slot.load() - 1;
+        if (fd >= 0) {
+            ::ioctl(fd, TIOCNXCL);
+        }
+    }
+}
+
 SerialPort::~SerialPort() {
+    const int reason = errno;  // a failed Open reports through errno
+    Unregister(m_fd);
     // Exclusive mode belongs to the tty, not to this descriptor: it would
     // outlive the close while another holder (the simulator) keeps the
     // terminal open.
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
+    errno = reason;
 }
 
 bool SerialPort::Write(const std::uint8_t* data, std::size_t count) {
