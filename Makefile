@@ -29,8 +29,9 @@ test: deps
 
 bench: deps
 	cmake --preset release
-	cmake --build --preset release --target image_bench discovery_bench
+	cmake --build --preset release --target image_bench discovery_bench upgrade_bench velmorin-sim
 	./tests/umockdev-wrapper build/release/bench/discovery_bench
+	./build/release/bench/upgrade_bench build/release/sim/velmorin-sim
 	./build/release/bench/image_bench
 
 fuzz: deps

@@ -3,19 +3,15 @@
 #include "device/device_channel.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <chrono>
-#include <thread>
 
 #include "device/device_name.h"
+#include "device/pause.h"
 #include "device/serial_node.h"
 
 namespace velmorin {
 namespace {
-
-void Sleep(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
 
 // Pauses of the channel's conversation.
 constexpr int kSerialSetUpPauseMs = 60;
@@ -55,9 +51,9 @@ bool CDeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
     }
     // Give the port time to settle at its new rate, then drop whatever was
     // waiting in either direction.
-    Sleep(kSerialSetUpPauseMs);
+    SleepMs(kSerialSetUpPauseMs);
     m_serial->Purge();
-    Sleep(kSerialSetUpPauseMs);
+    SleepMs(kSerialSetUpPauseMs);
     return true;
 }
 
@@ -123,15 +119,14 @@ bool CDeviceChannel::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32
 bool CDeviceChannel::SendFrame(const std::uint8_t* data, std::uint32_t count) {
     const std::uint8_t checksum = FrameChecksum({data, count});
     ++m_statistics.framesSent;
-    bool sent = Write(data, count);
     int resends = 0;
-    while (sent) {
+    while (SendFrameBytes(data, count, checksum)) {
         std::uint8_t answer = 0;
-        if (!Write(&checksum, 1) || !Read(&answer, 1, kFrameAnswerTimeoutMs)) {
+        if (!Read(&answer, 1, kFrameAnswerTimeoutMs)) {
             break;
         }
         if (answer == kFrameAccepted) {
-            Sleep(kAfterAcceptedFrameMs);
+            SleepMs(kAfterAcceptedFrameMs);
             return true;
         }
         if (answer != kFrameSendAgain || resends == kFrameMaxResends) {
@@ -139,11 +134,24 @@ bool CDeviceChannel::SendFrame(const std::uint8_t* data, std::uint32_t count) {
         }
         ++resends;
         ++m_statistics.resends;
-        Sleep(kBeforeResendMs);
-        sent = Write(data, count);
+        SleepMs(kBeforeResendMs);
     }
-    Sleep(kAfterFailedFrameMs);
+    SleepMs(kAfterFailedFrameMs);
     return false;
+}
+
+bool CDeviceChannel::SendFrameBytes(const std::uint8_t* data, std::uint32_t count,
+                                    std::uint8_t checksum) {
+    if (m_bHid || count > kFrameDataLimit) {
+        // On HID the checksum byte travels in a report of its own.
+        return Write(data, count) && Write(&checksum, 1);
+    }
+    // On a serial line the data and their checksum are one run of bytes; a
+    // single write spares the charger (and the host) a wake-up per frame.
+    std::array<std::uint8_t, kFrameDataLimit + 1> frame{};
+    std::copy_n(data, count, frame.begin());
+    frame[count] = checksum;
+    return Write(frame.data(), count + 1);
 }
 
 bool CDeviceChannel::SendLine(const CommandBytes& command) {
@@ -155,7 +163,7 @@ void CDeviceChannel::SendLinePaced(const CommandBytes& command) {
     const auto line = BuildPacedCommandLine(command);
     for (std::size_t i = 0; i < line.size(); ++i) {
         if (i > 0) {
-            Sleep(kPacedCharacterMs);
+            SleepMs(kPacedCharacterMs);
         }
         Write(&line[i], 1);
     }

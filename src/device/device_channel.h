@@ -67,6 +67,9 @@ public:
 private:
     bool OpenSerial(std::uint32_t port, std::uint32_t baudRate);
     bool OpenHid(std::uint32_t index);
+    // The frame's data and then its XOR byte.
+    bool SendFrameBytes(const std::uint8_t* data, std::uint32_t count, std::uint8_t checksum);
+    static constexpr std::uint32_t kFrameDataLimit = 64;
 
     std::unique_ptr<SerialPort> m_serial;
     std::unique_ptr<HidInterface> m_hid;

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <random>
-#include <thread>
 
 namespace velmorin {
 namespace {
@@ -21,10 +20,6 @@ std::uint32_t TickCount() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
-
-void SleepMs(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void SeedNonceGenerator(std::uint32_t seed) {

@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Time and chance for the protocols: a millisecond tick count that wraps at
-// 2^32, plain sleeps, and the nonce generator seeded once at start-up.
+// 2^32, pauses, and the nonce generator seeded once at start-up.
 #pragma once
 
 #include <cstdint>
+
+#include "device/pause.h"
 
 namespace velmorin {
 
 // Milliseconds of a steady clock, modulo 2^32.
 std::uint32_t TickCount();
-void SleepMs(int milliseconds);
 
 // Seeds the nonce generator (the program does this once at start-up).
 void SeedNonceGenerator(std::uint32_t seed);
