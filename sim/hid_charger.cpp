@@ -158,6 +158,10 @@ private:
                                     {"block_size", packet.blockSize},
                                     {"model_field", packet.modelField},
                                     {"version", packet.version}};
+        if (m_faults.silentStart > 0) {
+            --m_faults.silentStart;
+            return;
+        }
         if (m_faults.refuseStart > 0) {
             --m_faults.refuseStart;
             Answer({'X'});
@@ -187,6 +191,17 @@ private:
         Count(m_report, "replies");
         if (reply != m_expectedReply) {
             Count(m_report, "bad_replies");
+            Answer({'X'});
+            m_state = State::Start;
+            return;
+        }
+        if (m_faults.silentReply > 0) {
+            --m_faults.silentReply;
+            m_state = State::Start;
+            return;
+        }
+        if (m_faults.refuseReply > 0) {
+            --m_faults.refuseReply;
             Answer({'X'});
             m_state = State::Start;
             return;

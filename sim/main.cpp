@@ -96,6 +96,11 @@ int main(int argc, char** argv) {
     hidCommand->add_option("--silent-model", hf.silentModel,
                            "leave the first N model commands unanswered");
     hidCommand->add_option("--refuse-start", hf.refuseStart, "refuse the first N start packets");
+    hidCommand->add_option("--silent-start", hf.silentStart,
+                           "leave the first N start packets unanswered");
+    hidCommand->add_option("--silent-reply", hf.silentReply,
+                           "leave the first N replies unanswered");
+    hidCommand->add_option("--refuse-reply", hf.refuseReply, "answer the first N replies 'X'");
     hidCommand->add_option("--wrong-challenge", hf.wrongChallenge,
                            "spoil the CRC of the first N challenges");
     hidCommand->add_option("--restart-after-reply", hf.restartAfterReply,

@@ -40,6 +40,9 @@ struct SerialChargerOptions {
 struct HidFaults {
     int silentModel = 0;        // no answer to the model command (bootloader taken as running)
     int refuseStart = 0;        // 'X' to the start packet
+    int silentStart = 0;        // no answer to the start packet
+    int silentReply = 0;        // no answer to the reply
+    int refuseReply = 0;        // 'X' to the reply
     int wrongChallenge = 0;     // a challenge whose CRC does not come out 0
     int restartAfterReply = 0;  // '5' to the reply: restart and come back
     int silentBlock = -1;       // no answer to this block ...

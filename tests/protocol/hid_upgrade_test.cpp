@@ -190,6 +190,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"FifthRefusalAcrossAttempts", {"--refuse-start", "6"}, "1002: " + kComm, 2},
         FailureRow{"FourRefusalsThenAccepted", {"--refuse-start", "4"}, "success", 1},
         FailureRow{"WrongChallenge", {"--wrong-challenge", "2"}, "1003: " + kComm, 2},
+        FailureRow{"NoStartAnswer", {"--silent-start", "2"}, "1001: " + kComm, 2},
+        FailureRow{"NoReplyAnswer", {"--silent-reply", "2"}, "1006: " + kComm, 2},
+        FailureRow{"ReplyRefused", {"--refuse-reply", "2"}, "1007: " + kComm, 2},
         FailureRow{"RestartAfterReply", {"--restart-after-reply", "1"}, "success", 1},
         FailureRow{
             "NoBlockAnswer", {"--silent-block", "3", "--silent-count", "2"}, "1008: " + kComm, 2},
@@ -198,6 +201,41 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"BlockRefusedOnceThenSecondAttempt", {"--refuse-block", "2"}, "success", 2},
         FailureRow{"BootloaderAlreadyRunning", {"--silent-model", "1"}, "success", 1}),
     [](const ::testing::TestParamInfo<FailureRow>& row) { return std::string(row.param.name); });
+
+TEST_F(HidUpgradeTest, FilesThatEndTheRunBeforeConnecting) {
+    StartCharger("hid", "charger1.json", {});
+    const auto empty = Dir() / "empty.bin";
+    std::ofstream(empty).close();
+    const auto big = Dir() / "big.bin";
+    std::ofstream(big).close();
+    std::filesystem::resize_file(big, kMaxUpdateFileSize + 1);
+    struct Row {
+        std::filesystem::path file;
+        std::vector<std::string> messageBoxes;
+        std::string fileEvent;  // "" for none
+    };
+    const Row rows[] = {
+        {empty, {}, ""},
+        {big, {}, "file-reset:The file is big!"},
+        {Dir() / "missing.bin", {"Error open file|Error|error"}, "file-reset:"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file.string());
+        RecordingHost host(row.file.string(), "HID0");
+        const UpgradeReport report = Upgrade(host);
+        EXPECT_EQ(host.messageBoxes, row.messageBoxes);
+        EXPECT_EQ(report.attempts, 0);
+        const bool reset = std::any_of(host.events.begin(), host.events.end(), [](const auto& e) {
+            return e.rfind("file-reset:", 0) == 0;
+        });
+        EXPECT_EQ(reset, !row.fileEvent.empty());
+        if (reset) {
+            EXPECT_NE(std::find(host.events.begin(), host.events.end(), row.fileEvent),
+                      host.events.end());
+        }
+    }
+    EXPECT_EQ(StopCharger()["model_commands"], 0);
+}
 
 TEST_F(HidUpgradeTest, UpdateCommandChoosesTheProcedureByName) {
     StartCharger("hid", "charger1.json", {});

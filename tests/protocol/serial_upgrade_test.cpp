@@ -244,6 +244,10 @@ TEST_F(SerialUpgradeTest, FilesAndPortsThatEndTheRunAtOnce) {
         }
         const UpgradeReport report = Upgrade(row.file, host);
         EXPECT_EQ(host.messageBoxes, row.messageBoxes);
+        const bool reset = std::any_of(host.events.begin(), host.events.end(), [](const auto& e) {
+            return e.rfind("file-reset:", 0) == 0;
+        });
+        EXPECT_EQ(reset, !row.fileMessage.empty());
         if (!row.fileMessage.empty()) {
             EXPECT_NE(std::find(host.events.begin(), host.events.end(), row.fileMessage),
                       host.events.end());
