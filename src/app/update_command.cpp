@@ -3,8 +3,8 @@
 #include "app/update_command.h"
 
 #include "protocol/hid_upgrade.h"
-#include "protocol/selected_device.h"
 #include "protocol/serial_upgrade.h"
+#include "protocol/upgrade_steps.h"
 
 namespace velmorin {
 

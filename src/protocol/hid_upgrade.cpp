@@ -10,7 +10,7 @@
 #include "protocol/bootloader_wire.h"
 #include "protocol/challenge_crc.h"
 #include "protocol/protocol_clock.h"
-#include "protocol/selected_device.h"
+#include "protocol/upgrade_steps.h"
 #include "protocol/upgrade_texts.h"
 
 namespace velmorin {
@@ -52,9 +52,7 @@ public:
         m_startTick = TickCount();
         Execute();
         m_channel.Close();
-        m_host.ShowStatus(false);
-        m_host.ShowProgress(false);
-        m_host.EnableUpdateButton(true);
+        SetWindowBack(m_host);
         m_report.elapsedMs = TickCount() - m_startTick;
         m_report.resends = m_channel.Statistics().resends;
         m_report.timeouts = m_channel.Statistics().readTimeouts;
@@ -63,19 +61,13 @@ public:
 
 private:
     void Execute() {
-        m_host.EnableUpdateButton(false);
-        const std::string path = m_host.PathText();
-        m_host.SetStatusText(std::string(kStatusOpenFile) + path);
-        m_host.ShowStatus(true);
-        if (!LoadUpdateImage(path, true, m_host).Accepted()) {
+        const auto header = LoadFileForUpgrade(m_host, true);
+        if (!header) {
             return;
         }
-        // Taken once: a header check from the message pump may rewrite the
-        // store's header while the run goes on.
-        const UpdateHeader header = StoredHeader();
-        m_modelCode = header.modelCode;
-        m_plainPayload = header.plainPayload != 0;
-        m_payloadLength = header.payloadLength;
+        m_modelCode = header->modelCode;
+        m_plainPayload = header->plainPayload != 0;
+        m_payloadLength = header->payloadLength;
         m_version = StartPacketVersion({UpdateImage.data(), kUpdateHeaderSize});
         m_report.payloadBytes = m_payloadLength;
 

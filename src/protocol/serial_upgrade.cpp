@@ -8,7 +8,7 @@
 #include "image/update_image.h"
 #include "protocol/bootloader_wire.h"
 #include "protocol/protocol_clock.h"
-#include "protocol/selected_device.h"
+#include "protocol/upgrade_steps.h"
 #include "protocol/upgrade_texts.h"
 
 namespace velmorin {
@@ -52,19 +52,13 @@ public:
 
 private:
     void Execute() {
-        m_host.EnableUpdateButton(false);
-        const std::string path = m_host.PathText();
-        m_host.SetStatusText(std::string(kStatusOpenFile) + path);
-        m_host.ShowStatus(true);
-        if (!LoadUpdateImage(path, false, m_host).Accepted()) {
+        const auto header = LoadFileForUpgrade(m_host, false);
+        if (!header) {
             Exit();
             return;
         }
-        // Taken once: a header check from the message pump may rewrite the
-        // store's header while the run goes on.
-        const UpdateHeader header = StoredHeader();
-        m_modelCode = header.modelCode;
-        m_payloadLength = header.payloadLength;
+        m_modelCode = header->modelCode;
+        m_payloadLength = header->payloadLength;
         m_report.payloadBytes = m_payloadLength;
 
         m_host.SetStatusText(std::string(kStatusConnecting));
@@ -250,9 +244,7 @@ private:
     }
 
     void Exit() {
-        m_host.ShowStatus(false);
-        m_host.ShowProgress(false);
-        m_host.EnableUpdateButton(true);
+        SetWindowBack(m_host);
         m_channel.Close();
     }
 
