@@ -21,14 +21,13 @@ class SerialUpgradeTest : public testing::UpgradeFixture {
 protected:
     // Runs an upgrade of `file` on COM201 and checks what every way out must
     // leave behind: the window set back and the port free again.
-    UpgradeReport Upgrade(const std::filesystem::path& file, RecordingHost& host) {
+    UpgradeReport Upgrade(RecordingHost& host) {
         const UpgradeReport report = UpgradeOverSerial(host);
         EXPECT_FALSE(host.statusVisible);
         EXPECT_FALSE(host.progressVisible);
         EXPECT_TRUE(host.updateEnabled);
         CDeviceChannel probe;
         EXPECT_TRUE(probe.Open("COM201", 9600)) << "the run left the port open";
-        (void)file;
         return report;
     }
 
@@ -57,7 +56,7 @@ TEST_F(SerialUpgradeTest, PayloadArrivesIntact) {
         const Bytes payload = testing::Payload(row.length);
         const auto file = Seal(payload, SealedForm::WholeFile, 0x2A);
         RecordingHost host(file.string(), "COM201");
-        const UpgradeReport report = Upgrade(file, host);
+        const UpgradeReport report = Upgrade(host);
         EXPECT_EQ(host.messageBoxes, std::vector<std::string>{"Upgrade completion!|Success|none"});
         EXPECT_EQ(host.statusTexts, (std::vector<std::string>{"Open file: " + file.string(),
                                                               "Connecting...", "Upgrading ..."}));
@@ -108,7 +107,7 @@ TEST_P(SerialFailureTest, ReachesItsMessage) {
     const Bytes payload = testing::Payload(1000);  // 62 whole blocks and 8 bytes
     const auto file = Seal(payload, SealedForm::WholeFile, 0x2A);
     RecordingHost host(file.string(), "COM201");
-    const UpgradeReport report = Upgrade(file, host);
+    const UpgradeReport report = Upgrade(host);
     EXPECT_EQ(host.messageBoxes, row.messageBoxes);
     EXPECT_EQ(report.attempts, row.attempts);
     EXPECT_EQ(Count(host.statusTexts, "Connecting again..."), row.connectingAgain);
@@ -184,7 +183,7 @@ TEST_F(SerialUpgradeTest, RefusedBlockRestartsFromTheEnterCommand) {
     const Bytes payload = testing::Payload(4096);
     const auto file = Seal(payload, SealedForm::WholeFile);
     RecordingHost host(file.string(), "COM201");
-    const UpgradeReport report = Upgrade(file, host);
+    const UpgradeReport report = Upgrade(host);
     EXPECT_EQ(host.messageBoxes, std::vector<std::string>{"Upgrade completion!|Success|none"});
     EXPECT_EQ(report.attempts, 2);
     const auto seen = StopCharger();
@@ -200,7 +199,7 @@ TEST_F(SerialUpgradeTest, PlainPortWakesAt128000OnTheSecondTry) {
     const Bytes payload = testing::Payload(104);
     const auto file = Seal(payload, SealedForm::WholeFile);
     RecordingHost host(file.string(), "COM201");
-    const UpgradeReport report = Upgrade(file, host);
+    const UpgradeReport report = Upgrade(host);
     EXPECT_EQ(host.messageBoxes, std::vector<std::string>{"Upgrade completion!|Success|none"});
     EXPECT_EQ(report.attempts, 1);
     const auto seen = StopCharger();
@@ -242,7 +241,7 @@ TEST_F(SerialUpgradeTest, FilesAndPortsThatEndTheRunAtOnce) {
         if (row.device != "COM201") {
             g_deviceTable[static_cast<std::size_t>(host.SelectedIndex())].deviceName = row.device;
         }
-        const UpgradeReport report = Upgrade(row.file, host);
+        const UpgradeReport report = Upgrade(host);
         EXPECT_EQ(host.messageBoxes, row.messageBoxes);
         const bool reset = std::any_of(host.events.begin(), host.events.end(), [](const auto& e) {
             return e.rfind("file-reset:", 0) == 0;
