@@ -146,6 +146,8 @@ TEST_F(DiscoveryTest, VirtualPortsComeLastAndTheProbeDropsBusyOrMissingOnes) {
                    "friendly_name":"Gone (COM202)","bus_description":"Varno Gone"})json";
     std::ofstream(m_virtualDirectory.Path() / "broken.json") << R"({"kind":"serial","port":)";
     std::ofstream(m_virtualDirectory.Path() / "odd.json") << R"([1, 2, 3])";
+    std::ofstream(m_virtualDirectory.Path() / "wrong-types.json")
+        << R"({"kind": 5, "port": ["COM204"], "node": 7})";
     // Another program holds COM203 (the channel takes the same lock; its
     // termios calls are not open to it under the mocked /dev).
     const int holder = ::open(busy.Node().c_str(), O_RDWR | O_NOCTTY);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "device/device_name.h"
@@ -29,12 +30,12 @@ std::optional<std::uint16_t> Id(const json& description, const char* key) {
     return static_cast<std::uint16_t>(it->get<std::uint64_t>());
 }
 
-void AddDevice(const json& description, const std::filesystem::path& directory,
-               VirtualDevices& devices) {
+void AddDescribedDevice(const json& description, const std::filesystem::path& directory,
+                        VirtualDevices& devices) {
     if (!description.is_object()) {
         return;
     }
-    const std::string kind = description.value("kind", "");
+    const std::string kind = Text(description, "kind");
     if (kind == "serial") {
         const auto name = ParseDeviceName(Text(description, "port"));
         VirtualSerialDevice device;
@@ -67,6 +68,14 @@ void AddDevice(const json& description, const std::filesystem::path& directory,
 
 }  // namespace
 
+void AddVirtualDevice(std::string_view description, const std::filesystem::path& directory,
+                      VirtualDevices& devices) {
+    const json parsed = json::parse(description, nullptr, /*allow_exceptions=*/false);
+    if (!parsed.is_discarded()) {
+        AddDescribedDevice(parsed, directory, devices);
+    }
+}
+
 std::optional<std::filesystem::path> VirtualDeviceDirectory() {
     const char* directory = std::getenv(kVirtualDevicesVariable);
     if (directory == nullptr || *directory == '\0') {
@@ -92,10 +101,9 @@ VirtualDevices ReadVirtualDevices(const std::filesystem::path& directory) {
     std::sort(files.begin(), files.end());
     for (const auto& file : files) {
         std::ifstream in(file);
-        const json description = json::parse(in, nullptr, /*allow_exceptions=*/false);
-        if (!description.is_discarded()) {
-            AddDevice(description, directory, devices);
-        }
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        AddVirtualDevice(text, directory, devices);
     }
     return devices;
 }

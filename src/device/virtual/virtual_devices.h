@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmorin {
@@ -36,6 +37,11 @@ struct VirtualDevices {
     std::vector<VirtualSerialDevice> serial;
     std::vector<VirtualHidDevice> hid;
 };
+
+// Adds the device that one description file's text describes, if it
+// describes one; sockets are looked for in `directory`. Any text is safe.
+void AddVirtualDevice(std::string_view description, const std::filesystem::path& directory,
+                      VirtualDevices& devices);
 
 // The directory, when the variable is set and not empty.
 std::optional<std::filesystem::path> VirtualDeviceDirectory();
