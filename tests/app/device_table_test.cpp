@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "app/device_list.h"
+#include "app/single_instance.h"
+#include "device/virtual/virtual_devices.h"
+#include "image/file_info_display.h"
+#include "support/test_support.h"
+
 namespace velmorin {
 namespace {
 
@@ -73,6 +79,61 @@ TEST(DeviceTable, ChargersPlainPortsAndRoom) {
     EXPECT_EQ(g_deviceCount, 32);
     EXPECT_TRUE(FillDeviceTable({}, true).empty());
     EXPECT_EQ(g_deviceCount, 0);
+}
+
+// The refresh rules: the list and the Update button follow the table only
+// while the list is live; no device always disables Update.
+TEST(DeviceList, RefreshRules) {
+    testing::TempDirectory directory;
+    const testing::ScopedEnvironment environment(kVirtualDevicesVariable,
+                                                 directory.Path().string());
+    // Machines may have ports of their own; only chargers are listed here.
+    struct Row {
+        bool charger;
+        bool live;
+        bool fileAccepted;
+        bool rewrite;
+        UpdateButtonChange button;
+    };
+    const Row rows[] = {
+        {false, true, true, true, UpdateButtonChange::Disable},
+        {false, false, true, false, UpdateButtonChange::Disable},
+        {true, true, true, true, UpdateButtonChange::Enable},
+        {true, true, false, true, UpdateButtonChange::Leave},
+        {true, false, true, false, UpdateButtonChange::Leave},
+    };
+    for (const Row& row : rows) {
+        std::unique_ptr<testing::PtyPeer> charger;
+        if (row.charger) {
+            charger = std::make_unique<testing::PtyPeer>(directory.Path(), 201);
+        }
+        g_bListBoxLive = row.live;
+        g_bFileAccepted = row.fileAccepted;
+        const DeviceListRefresh refresh = RefreshDeviceTable(false);
+        EXPECT_EQ(refresh.rewriteList, row.rewrite);
+        EXPECT_EQ(refresh.selectFirst, row.rewrite);
+        EXPECT_EQ(refresh.updateButton, row.button);
+        if (row.rewrite) {
+            EXPECT_EQ(refresh.lines,
+                      std::vector<std::string>{row.charger ? "Type: Varno Test, S/N:TCOM201"
+                                                           : "Device not found!"});
+        } else {
+            EXPECT_TRUE(refresh.lines.empty());
+        }
+        EXPECT_EQ(g_deviceCount, row.charger ? 1 : 0);  // the table follows in every case
+        std::filesystem::remove(directory.Path() / "COM201.json");
+    }
+    g_bListBoxLive = true;
+    g_bFileAccepted = false;
+}
+
+TEST(SingleInstance, SecondHolderOfTheSameNameIsRefused) {
+    testing::TempDirectory directory;
+    const testing::ScopedEnvironment environment("XDG_RUNTIME_DIR", directory.Path().string());
+    const SingleInstance first("velmorin-test");
+    EXPECT_TRUE(first.IsFirst());
+    EXPECT_FALSE(SingleInstance("velmorin-test").IsFirst());
+    EXPECT_TRUE(SingleInstance("velmorin-other").IsFirst());
 }
 
 }  // namespace
