@@ -1,14 +1,25 @@
 // SPDX-License-Identifier: MIT
-// The operator's window. For now an empty dialog; the controls come with the
-// main dialog.
+// velmorin: the operator's window.
 #include <QApplication>
-#include <QDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "app/application.h"
+#include "app/main_dialog.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QDialog dialog;
-    dialog.setWindowTitle(QStringLiteral("Kestrion Firmware Update"));
-    dialog.resize(480, 320);
-    dialog.show();
-    return app.exec();
+    QApplication application(argc, argv);
+    const QString baseName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    QApplication::setApplicationName(baseName);
+
+    velmorin::StartupHooks hooks;
+    hooks.showMessage = [&](const QString& text) { QMessageBox::warning(nullptr, baseName, text); };
+    hooks.runMainDialog = [] {
+        velmorin::CvelmorinDlg dialog;
+        dialog.exec();
+    };
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    velmorin::RunStartup(arguments, baseName, hooks);
+    return 0;
 }

@@ -1,0 +1,244 @@
+// SPDX-License-Identifier: MIT
+// The main dialog on Qt Widgets.
+#include "app/main_dialog.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include "app/device_list.h"
+#include "app/device_table.h"
+#include "app/dialog_units.h"
+#include "app/update_command.h"
+#include "image/update_image.h"
+#include "protocol/hid_upgrade.h"
+#include "ui_main_dialog.h"
+
+// The pictures live in a static library, whose resources are not registered
+// on their own.
+static void RegisterResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace velmorin {
+namespace {
+
+QPixmap RenderSvg(const QString& resource, QSize size) {
+    QSvgRenderer renderer(resource);
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    return pixmap;
+}
+
+QString ToQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+CvelmorinDlg::CvelmorinDlg(QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::MainDialog>()) {
+    RegisterResources();
+    m_ui->setupUi(this);
+    ApplyDialogUnits(*this);
+    // Frames under the controls they hold, as in a dialog template.
+    for (QWidget* frame :
+         {static_cast<QWidget*>(m_ui->m_groupFile), static_cast<QWidget*>(m_ui->m_groupInfo)}) {
+        frame->lower();
+    }
+    m_ui->m_picture->setPixmap(RenderSvg(QStringLiteral(":/velmorin/charger.svg"),
+                                         m_ui->m_picture->contentsRect().size()));
+    m_ui->m_picture->setScaledContents(true);
+
+    // Initialisation, in the dialog's order.
+    m_ui->m_linkNewRelease->SetUp();
+    m_icon = QIcon(RenderSvg(QStringLiteral(":/velmorin/velmorin.svg"), QSize(64, 64)));
+    setWindowIcon(m_icon);
+    m_ui->m_checkIncludeCom->setChecked(false);
+    m_ui->m_btnUpdate->setEnabled(false);
+    m_ui->m_progress->hide();
+    m_ui->m_staticStatus->hide();
+    for (QWidget* label : {m_ui->m_labelVersion, m_ui->m_labelType, m_ui->m_labelMemo}) {
+        label->hide();
+    }
+    m_ui->m_staticVersion->clear();
+    m_ui->m_staticType->clear();
+    m_ui->m_staticMemo->clear();
+    m_ui->m_staticFileMessage->setText(QStringLiteral("The format of the file is error!"));
+    m_ui->m_staticFileMessage->hide();
+    RefreshDeviceList();
+    // The release check comes with the update catalogue; until then the
+    // new-release link stays hidden.
+    m_ui->m_linkNewRelease->hide();
+    m_ui->m_checkSerialNumber->hide();
+    m_ui->m_editSerialNumber->hide();
+    m_ui->m_btnSetSerialNumber->hide();
+
+    connect(m_ui->m_btnUpdate, &QPushButton::clicked, this, &CvelmorinDlg::OnUpdateCommand);
+    connect(m_ui->m_btnExit, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_ui->m_btnOpen, &QPushButton::clicked, this, &CvelmorinDlg::OnOpenFile);
+    connect(m_ui->m_editPath, &QLineEdit::textChanged, this, &CvelmorinDlg::OnPathChanged);
+    connect(m_ui->m_checkIncludeCom, &QCheckBox::clicked, this, &CvelmorinDlg::OnIncludeComPort);
+    connect(m_ui->m_btnSetSerialNumber, &QPushButton::clicked, this,
+            &CvelmorinDlg::OnSetSerialNumber);
+    if (m_watcher.Fd() >= 0) {
+        m_deviceNotifier = std::make_unique<QSocketNotifier>(m_watcher.Fd(), QSocketNotifier::Read);
+        connect(m_deviceNotifier.get(), &QSocketNotifier::activated, this,
+                &CvelmorinDlg::OnDeviceChange);
+    }
+}
+
+CvelmorinDlg::~CvelmorinDlg() = default;
+
+std::string CvelmorinDlg::PathText() {
+    return QFile::encodeName(m_ui->m_editPath->text()).toStdString();
+}
+
+int CvelmorinDlg::SelectedIndex() {
+    return m_ui->m_listDevices->currentRow();
+}
+
+void CvelmorinDlg::ShowStatus(bool visible) {
+    m_ui->m_staticStatus->setVisible(visible);
+}
+
+void CvelmorinDlg::SetStatusText(const std::string& text) {
+    m_ui->m_staticStatus->setText(QString::fromUtf8(text.c_str()));
+}
+
+void CvelmorinDlg::ShowProgress(bool visible) {
+    m_ui->m_progress->setVisible(visible);
+}
+
+void CvelmorinDlg::SetProgressRange(std::uint16_t maximum) {
+    m_ui->m_progress->setRange(0, maximum);
+}
+
+void CvelmorinDlg::SetProgressPosition(int position) {
+    m_ui->m_progress->setValue(position);
+}
+
+void CvelmorinDlg::EnableUpdateButton(bool enabled) {
+    m_ui->m_btnUpdate->setEnabled(enabled);
+}
+
+void CvelmorinDlg::CopyDataToControls() {
+    // The only data that the dialog keeps apart from its controls is the
+    // hidden serial number, limited to 10 characters.
+    m_ui->m_editSerialNumber->setMaxLength(10);
+}
+
+void CvelmorinDlg::PumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void CvelmorinDlg::ResetFileInfo(std::string_view reason) {
+    for (QWidget* label : {m_ui->m_labelVersion, m_ui->m_labelType, m_ui->m_labelMemo}) {
+        label->hide();
+    }
+    m_ui->m_staticVersion->clear();
+    m_ui->m_staticType->clear();
+    m_ui->m_staticMemo->clear();
+    m_ui->m_staticFileMessage->setText(ToQString(reason));
+    m_ui->m_staticFileMessage->setVisible(!reason.empty());
+    m_ui->m_btnUpdate->setEnabled(false);
+}
+
+void CvelmorinDlg::ShowFileInfo(const FileInfoText& info, bool updateEnabled) {
+    m_ui->m_staticVersion->setText(QString::fromStdString(info.version));
+    m_ui->m_staticType->setText(QString::fromStdString(info.type));
+    m_ui->m_staticMemo->setText(QString::fromStdString(info.memo));
+    m_ui->m_staticFileMessage->hide();
+    for (QWidget* label : {m_ui->m_labelVersion, m_ui->m_labelType, m_ui->m_labelMemo}) {
+        label->show();
+    }
+    m_ui->m_btnUpdate->setEnabled(updateEnabled);
+}
+
+void CvelmorinDlg::ShowMessageBox(std::string_view text, std::string_view caption,
+                                  MessageIcon icon) {
+    const QString message = ToQString(text);
+    const QString title = ToQString(caption);
+    if (m_messageBoxHandler) {
+        m_messageBoxHandler(message, title, icon);
+        return;
+    }
+    QMessageBox box(icon == MessageIcon::Error         ? QMessageBox::Critical
+                    : icon == MessageIcon::Exclamation ? QMessageBox::Warning
+                                                       : QMessageBox::NoIcon,
+                    title, message, QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool CvelmorinDlg::CheckUpdateFile() {
+    return velmorin::CheckUpdateFile(PathText(), *this).Accepted();
+}
+
+void CvelmorinDlg::RefreshDeviceList() {
+    const DeviceListRefresh refresh = RefreshDeviceTable(m_ui->m_checkIncludeCom->isChecked());
+    if (!refresh.discoveryError.empty()) {
+        ShowMessageBox(refresh.discoveryError, QApplication::applicationName().toStdString(),
+                       MessageIcon::Exclamation);
+    }
+    if (refresh.rewriteList) {
+        m_ui->m_listDevices->clear();
+        for (const std::string& line : refresh.lines) {
+            m_ui->m_listDevices->addItem(QString::fromStdString(line));
+        }
+    }
+    if (refresh.updateButton == UpdateButtonChange::Enable) {
+        m_ui->m_btnUpdate->setEnabled(true);
+    } else if (refresh.updateButton == UpdateButtonChange::Disable) {
+        m_ui->m_btnUpdate->setEnabled(false);
+    }
+    if (refresh.selectFirst) {
+        m_ui->m_listDevices->setCurrentRow(0);
+    }
+}
+
+void CvelmorinDlg::OnUpdateCommand() {
+    g_bListBoxLive = false;
+    m_ui->m_listDevices->setEnabled(false);
+    RunUpgradeForSelection(*this);
+    g_bListBoxLive = true;
+    m_ui->m_listDevices->setEnabled(true);
+    RefreshDeviceList();
+}
+
+void CvelmorinDlg::OnSetSerialNumber() {
+    UpgradeOverHid(*this);
+}
+
+void CvelmorinDlg::OnOpenFile() {
+    QFileDialog chooser(this, QString(), QString(),
+                        QStringLiteral("Kestrion Update File(*.bin) (*.bin)"));
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setDefaultSuffix(QStringLiteral("bin"));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+        return;
+    }
+    m_ui->m_editPath->setText(chooser.selectedFiles().front());
+    CheckUpdateFile();
+}
+
+void CvelmorinDlg::OnPathChanged() {
+    CheckUpdateFile();
+}
+
+void CvelmorinDlg::OnIncludeComPort() {
+    RefreshDeviceList();
+}
+
+void CvelmorinDlg::OnDeviceChange() {
+    if (m_watcher.ConsumeChanges()) {
+        RefreshDeviceList();
+    }
+}
+
+}  // namespace velmorin
