@@ -14,7 +14,7 @@ build: deps
 # The main job: against the simulator when no charger is attached.
 run: deps
 	cmake --preset release
-	cmake --build --preset release --target velmorin-cli velmorin-sim
+	cmake --build --preset release --target velmorin-cli velmorin-sim velmorin
 	./scripts/run-demo build/release
 
 # Every test: formatting, then a debug build and a sanitizer build.

@@ -2,8 +2,11 @@
 // Dialog units to pixels.
 #include "app/dialog_units.h"
 
+#include <QCheckBox>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QWidget>
+#include <algorithm>
 
 namespace velmorin {
 namespace {
@@ -31,10 +34,19 @@ QRect DialogUnitsToPixels(const QRect& units, const QFont& font) {
 
 void ApplyDialogUnits(QWidget& dialog) {
     for (QObject* child : dialog.children()) {
-        if (auto* widget = qobject_cast<QWidget*>(child);
-            widget != nullptr && !widget->isWindow()) {
-            widget->setGeometry(DialogUnitsToPixels(widget->geometry(), dialog.font()));
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget == nullptr || widget->isWindow()) {
+            continue;
         }
+        QRect area = DialogUnitsToPixels(widget->geometry(), dialog.font());
+        // A font wider than the one the template was drawn for would cut
+        // one-line texts short: their controls grow to fit them.
+        const auto* label = qobject_cast<QLabel*>(widget);
+        if ((label != nullptr && !label->wordWrap()) ||
+            qobject_cast<QCheckBox*>(widget) != nullptr) {
+            area.setWidth(std::max(area.width(), widget->sizeHint().width()));
+        }
+        widget->setGeometry(area);
     }
     const QRect size = DialogUnitsToPixels(QRect(QPoint(0, 0), dialog.size()), dialog.font());
     dialog.setFixedSize(size.size());

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+// Renders the main window in three states to PNG files, for the README:
+// no file chosen; a file accepted with a simulated charger listed; an
+// upgrade under way. Run on a display (scripts/screenshot uses Xvfb).
+// Usage: velmorin_screenshot OUTPUT-DIRECTORY
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <fstream>
+
+#include "app/main_dialog.h"
+#include "device/virtual/virtual_devices.h"
+#include "image/update_sealer.h"
+#include "support/test_support.h"
+#include "ui_main_dialog.h"
+
+namespace {
+
+using namespace velmorin;
+
+bool Save(QWidget& window, const QString& path) {
+    QApplication::processEvents();
+    const bool saved = window.grab().save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+    return saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmorin"));
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT-DIRECTORY\n", argv[0]);
+        return 2;
+    }
+    const QString output = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(output);
+
+    const testing::TempDirectory directory;
+    const std::string dir = directory.Path().string();
+    const testing::ScopedEnvironment environment(kVirtualDevicesVariable, dir);
+    std::vector<std::uint8_t> payload(24000);
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<std::uint8_t>(i);
+    }
+    UpdateHeader fields;
+    fields.version = "V2.13";
+    fields.type = "1010B";
+    fields.memo = "Faster balancing; charge curve for LiFePO4 packs";
+    fields.modelCode = 0x2A;
+    const auto file = SealUpdateFile(fields, payload, SealedForm::WholeFile);
+    const std::string path = dir + "/kestrion-1010B-V2.13.bin";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+
+    bool ok = true;
+    {
+        CvelmorinDlg dialog;
+        dialog.show();
+        QApplication::processEvents();
+        std::printf("start-up to a painted window: %lld ms\n",
+                    static_cast<long long>(sinceStart.elapsed()));
+        ok = Save(dialog, output + "/no-file.png") && ok;
+    }
+
+    const testing::BackgroundProgram charger(
+        {VELMORIN_SIM, "serial", "--dir", dir, "--model-code", "0x2A"});
+    if (!testing::WaitForFile(directory.Path() / "COM201.json")) {
+        std::fprintf(stderr, "the simulated charger did not start\n");
+        return 1;
+    }
+    CvelmorinDlg dialog;
+    dialog.SetMessageBoxHandler([](const QString&, const QString&, MessageIcon) {});
+    dialog.show();
+    auto& ui = dialog.Controls();
+    ui.m_editPath->setText(QString::fromStdString(path));
+    ok = Save(dialog, output + "/file-accepted.png") && ok;
+
+    bool grabbed = false;
+    QTimer during;
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (!grabbed && !ui.m_progress->isHidden() &&
+            ui.m_progress->value() > ui.m_progress->maximum() * 2 / 5) {
+            grabbed = true;
+            ok = Save(dialog, output + "/upgrading.png") && ok;
+        }
+    });
+    during.start(20);
+    ui.m_btnUpdate->click();
+    during.stop();
+    return ok && grabbed ? 0 : 1;
+}
