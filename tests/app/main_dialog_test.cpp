@@ -228,6 +228,25 @@ private slots:
         QVERIFY(link.OpenAddress());
         QCOMPARE(link.CurrentColor(), QColor(85, 26, 139));
         QCOMPARE(reports.size(), 3);
+        // Hover colours: the highlight over the link, the visited colour after.
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(&link, &enter);
+        QVERIFY(link.IsMouseOver());
+        QCOMPARE(link.CurrentColor(), QApplication::palette().color(QPalette::Highlight));
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(&link, &leave);
+        QCOMPARE(link.CurrentColor(), QColor(85, 26, 139));
+
+        // A centred link shrinks to its text around its old centre.
+        CHyperLink centred(&parent);
+        centred.setText(QStringLiteral("Release notes"));
+        centred.setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        centred.setGeometry(100, 10, 300, 20);
+        centred.SetUp();
+        QVERIFY(centred.width() < 300);
+        QVERIFY(std::abs(centred.geometry().center().x() - QRect(100, 10, 300, 20).center().x()) <=
+                1);
+
         QCOMPARE(HyperlinkFailureText(42),
                  QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (42) occurred."));
     }
