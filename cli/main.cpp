@@ -5,6 +5,7 @@
 
 #include "info_command.h"
 #include "list_command.h"
+#include "online_commands.h"
 #include "update_command.h"
 
 int main(int argc, char** argv) {
@@ -39,6 +40,20 @@ int main(int argc, char** argv) {
         ->required();
     update->add_flag("--json", updateJson, "print the outcome and the link's figures as JSON");
 
+    CLI::App* checkRelease =
+        app.add_subcommand("check-release", "Ask the maker's catalogue for a newer release");
+    bool catalogueJson = false;
+    CLI::App* catalogue = app.add_subcommand("catalogue", "List the update files on offer");
+    catalogue->add_flag("--json", catalogueJson, "print the entries as JSON");
+    int downloadIndex = -1;
+    std::string downloadPath;
+    CLI::App* download =
+        app.add_subcommand("download", "Download a catalogue entry and check the file");
+    download->add_option("INDEX", downloadIndex, "the entry's index, as `catalogue` shows it")
+        ->required();
+    download->add_option("-o,--output", downloadPath,
+                         "where to save it (default: its file name in this directory)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -48,6 +63,15 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (*checkRelease) {
+        return velmorin::cli::RunCheckReleaseCommand();
+    }
+    if (*catalogue) {
+        return velmorin::cli::RunCatalogueCommand(catalogueJson);
+    }
+    if (*download) {
+        return velmorin::cli::RunDownloadCommand(downloadIndex, downloadPath);
+    }
     if (*update) {
         return velmorin::cli::RunUpdateCommand(updatePath, updateDevice, updateJson);
     }
