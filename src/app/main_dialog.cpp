@@ -14,6 +14,7 @@
 #include "app/dialog_units.h"
 #include "app/update_command.h"
 #include "image/update_image.h"
+#include "online/catalogue.h"
 #include "protocol/hid_upgrade.h"
 #include "ui_main_dialog.h"
 
@@ -72,9 +73,16 @@ CvelmorinDlg::CvelmorinDlg(QWidget* parent)
     m_ui->m_staticFileMessage->setText(QStringLiteral("The format of the file is error!"));
     m_ui->m_staticFileMessage->hide();
     RefreshDeviceList();
-    // The release check comes with the update catalogue; until then the
-    // new-release link stays hidden.
-    m_ui->m_linkNewRelease->hide();
+    // The release check fetches the catalogue before the window is first
+    // shown (3 s at most).
+    std::string releaseAddress;
+    if (CheckForNewRelease(releaseAddress)) {
+        m_ui->m_linkNewRelease->SetUrl(QString::fromStdString(releaseAddress));
+        m_ui->m_linkNewRelease->DisableUnderline();
+        m_ui->m_linkNewRelease->show();
+    } else {
+        m_ui->m_linkNewRelease->hide();
+    }
     m_ui->m_checkSerialNumber->hide();
     m_ui->m_editSerialNumber->hide();
     m_ui->m_btnSetSerialNumber->hide();

@@ -20,6 +20,8 @@
 #include "controls/hyperlink.h"
 #include "device/virtual/virtual_devices.h"
 #include "image/update_sealer.h"
+#include "online/catalogue.h"
+#include "support/http_server.h"
 #include "support/test_support.h"
 #include "ui_main_dialog.h"
 
@@ -31,6 +33,11 @@ class MainDialogTest : public QObject {
 private:
     std::unique_ptr<testing::TempDirectory> m_directory;
     std::unique_ptr<testing::ScopedEnvironment> m_environment;
+    // No catalogue server: the release check fails at once.
+    testing::ScopedEnvironment m_updateServer{"VELMORIN_UPDATE_SERVER",
+                                              testing::HttpServer::RefusingHost()};
+    testing::ScopedEnvironment m_fallbackServer{"VELMORIN_FALLBACK_SERVER",
+                                                testing::HttpServer::RefusingHost()};
 
     QString Dir() const { return QString::fromStdString(m_directory->Path().string()); }
 
@@ -169,6 +176,29 @@ private slots:
         QVERIFY(ui.m_listDevices->isEnabled());
         QCOMPARE(ui.m_listDevices->currentRow(), 0);
         QVERIFY(ui.m_btnUpdate->isEnabled());
+    }
+
+    void newReleaseLink() {
+        testing::HttpServer server;
+        server.Serve(std::string(kCatalogueAddressPath),
+                     "[Software]\nVer=V2.3\nURL=http://get.example/velmorin\n");
+        const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", server.Host());
+        const auto previous = std::filesystem::current_path();
+        std::filesystem::current_path(m_directory->Path());
+        {
+            CvelmorinDlg dialog;
+            auto& link = *dialog.Controls().m_linkNewRelease;
+            QVERIFY(!link.isHidden());
+            QCOMPARE(link.Url(), QStringLiteral("http://get.example/velmorin"));
+            QVERIFY(!link.font().underline());
+            QCOMPARE(link.text(), QStringLiteral("Please download the newly released version"));
+        }
+        server.Serve(std::string(kCatalogueAddressPath), "[Software]\nVer=V2.2\n");
+        {
+            CvelmorinDlg dialog;
+            QVERIFY(dialog.Controls().m_linkNewRelease->isHidden());
+        }
+        std::filesystem::current_path(previous);
     }
 
     void secondStartIsRefused() {

@@ -27,10 +27,13 @@ protected:
         m_server.Serve("/files/k2020c.bin", std::string(file.begin(), file.end()));
         const std::string base = "http://" + m_server.Host();
         m_server.Serve(std::string(kCatalogueAddressPath),
-                       "[Software]\nVer=V2.3\nURL=" + base + "/new\n[File List]\nCountEx=2\n"
-                       "Type0=2020C\nFileName0=../../k2020c\nVer0=V3.01\nUpdated0=2026-11-02\n"
-                       "URL0=" + base + "/files/k2020c.bin\nNote0=Faster balancing\n"
-                       "Type1=1010B\nFileName1=k1010b\nURL1=file:///etc/hostname\n");
+                       "[Software]\nVer=V2.3\nURL=" + base +
+                           "/new\n[File List]\nCountEx=2\n"
+                           "Type0=2020C\nFileName0=../../k2020c\nVer0=V3.01\nUpdated0=2026-11-02\n"
+                           "URL0=" +
+                           base +
+                           "/files/k2020c.bin\nNote0=Faster balancing\n"
+                           "Type1=1010B\nFileName1=k1010b\nURL1=file:///etc/hostname\n");
     }
 
     testing::ProgramOutcome Cli(std::vector<std::string> args) {
@@ -53,13 +56,14 @@ protected:
 TEST_F(CliOnlineTest, ReleaseCatalogueAndDownload) {
     const auto release = Cli({"check-release"});
     EXPECT_EQ(release.exitCode, 0);
-    EXPECT_EQ(release.out, "Please download the newly released version: http://" + m_server.Host() +
-                               "/new\n");
+    EXPECT_EQ(release.out,
+              "Please download the newly released version: http://" + m_server.Host() + "/new\n");
 
     const auto catalogue = Cli({"catalogue"});
     EXPECT_EQ(catalogue.exitCode, 0) << catalogue.err;
     EXPECT_EQ(catalogue.out, "0\t2020C\t../../k2020c\tV3.01\t2026-11-02\thttp://" +
-                                 m_server.Host() + "/files/k2020c.bin\tFaster balancing\n"
+                                 m_server.Host() +
+                                 "/files/k2020c.bin\tFaster balancing\n"
                                  "1\t1010B\tk1010b\t\t\tfile:///etc/hostname\t\n");
 
     // The catalogue's "../../k2020c" lands in this directory as k2020c.bin.
@@ -73,7 +77,8 @@ TEST_F(CliOnlineTest, ReleaseCatalogueAndDownload) {
     // A file: address is refused like a failed download.
     const auto refused = Cli({"download", "1", "-o", "other.bin"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err.rfind("Download failed.\n\nError = 0x800C0001\n\n", 0), 0u) << refused.err;
+    EXPECT_EQ(refused.err.rfind("Download failed.\n\nError = 0x800C0001\n\n", 0), 0u)
+        << refused.err;
     EXPECT_EQ(Cli({"download", "7"}).exitCode, 2);
 }
 
