@@ -15,6 +15,7 @@
 #include "app/update_command.h"
 #include "image/update_image.h"
 #include "online/catalogue.h"
+#include "online/download_dialog.h"
 #include "protocol/hid_upgrade.h"
 #include "ui_main_dialog.h"
 
@@ -94,6 +95,7 @@ CvelmorinDlg::CvelmorinDlg(QWidget* parent)
     connect(m_ui->m_checkIncludeCom, &QCheckBox::clicked, this, &CvelmorinDlg::OnIncludeComPort);
     connect(m_ui->m_btnSetSerialNumber, &QPushButton::clicked, this,
             &CvelmorinDlg::OnSetSerialNumber);
+    connect(m_ui->m_btnDownload, &QPushButton::clicked, this, &CvelmorinDlg::OnDownload);
     if (m_watcher.Fd() >= 0) {
         m_deviceNotifier = std::make_unique<QSocketNotifier>(m_watcher.Fd(), QSocketNotifier::Read);
         connect(m_deviceNotifier.get(), &QSocketNotifier::activated, this,
@@ -247,6 +249,16 @@ void CvelmorinDlg::OnDeviceChange() {
     if (m_watcher.ConsumeChanges()) {
         RefreshDeviceList();
     }
+}
+
+void CvelmorinDlg::OnDownload() {
+    OpenDownloadDialog(
+        this, [this](const QString& path) { m_ui->m_editPath->setText(path); },
+        [this](const QString& text) {
+            ShowMessageBox(text.toStdString(), QApplication::applicationName().toStdString(),
+                           MessageIcon::None);
+        },
+        m_beforeDownloadDialog);
 }
 
 }  // namespace velmorin

@@ -55,6 +55,10 @@ public:
     }
 
     Ui::MainDialog& Controls() { return *m_ui; }
+    // Called with the download dialog before it runs (tests drive it).
+    void SetBeforeDownloadDialog(std::function<void(class CDownLoad&)> hook) {
+        m_beforeDownloadDialog = std::move(hook);
+    }
 
 public slots:
     void OnUpdateCommand();
@@ -63,6 +67,7 @@ public slots:
     void OnPathChanged();
     void OnIncludeComPort();
     void OnDeviceChange();
+    void OnDownload();
 
 private:
     std::unique_ptr<Ui::MainDialog> m_ui;
@@ -70,6 +75,7 @@ private:
     DeviceWatcher m_watcher;
     std::unique_ptr<QSocketNotifier> m_deviceNotifier;
     MessageBoxHandler m_messageBoxHandler;
+    std::function<void(class CDownLoad&)> m_beforeDownloadDialog;
 };
 
 }  // namespace velmorin

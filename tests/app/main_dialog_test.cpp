@@ -6,6 +6,7 @@
 // hyperlink's failure texts.
 #include "app/main_dialog.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -21,8 +22,10 @@
 #include "device/virtual/virtual_devices.h"
 #include "image/update_sealer.h"
 #include "online/catalogue.h"
+#include "online/download_dialog.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
+#include "ui_download_dialog.h"
 #include "ui_main_dialog.h"
 
 namespace velmorin {
@@ -198,6 +201,103 @@ private slots:
             CvelmorinDlg dialog;
             QVERIFY(dialog.Controls().m_linkNewRelease->isHidden());
         }
+        std::filesystem::current_path(previous);
+    }
+
+    void downloadDialog() {
+        testing::HttpServer server;
+        const std::string base = "http://" + server.Host();
+        Seal(64, "served.bin");
+        std::ifstream sealed(m_directory->Path() / "served.bin", std::ios::binary);
+        server.Serve("/files/abc.bin", std::string((std::istreambuf_iterator<char>(sealed)), {}));
+        server.Serve(std::string(kCatalogueAddressPath),
+                     "[File List]\nCountEx=3\nType0=1010B\nFileName0=abc\nURL0=" + base +
+                         "/files/abc.bin\nRelease0=Notes for abc\nReleaseURL0=http://r/abc\n"
+                         "FileName1=\nURL1=file:///etc/hostname\nRelease1=R1\n"
+                         "FileName2=../up/def\nRelease2=Notes for def\nReleaseURL2=http://r/def\n");
+        const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", server.Host());
+        const testing::ScopedEnvironment site("VELMORIN_WEB_SITE", std::string("www.test.example"));
+        const auto previous = std::filesystem::current_path();
+        std::filesystem::current_path(m_directory->Path());
+
+        QVERIFY(FetchCatalogue(nullptr));
+        QString delivered;
+        CDownLoad dialog(nullptr, [&](const QString& path) { delivered = path; });
+        auto& ui = dialog.Controls();
+        auto& link = *ui.m_linkReleaseNotes;
+        // Row 0 on opening; its caption, and the default notes address.
+        QCOMPARE(ui.m_listUpdates->currentIndex().row(), 0);
+        QCOMPARE(ui.m_editSaveAs->text(), QStringLiteral("abc.bin"));
+        QCOMPARE(link.text(), QStringLiteral("Notes for abc"));
+        QCOMPARE(link.Url(),
+                 QStringLiteral("http://www.test.example/UploadFiles/ReleaseNotes-Kestrion.txt"));
+        QVERIFY(!std::filesystem::exists(kTemporaryCatalogue));
+        // Row 1 has no file name; row 2's is made a plain name; back to row 0.
+        ui.m_listUpdates->setCurrentItem(ui.m_listUpdates->topLevelItem(1));
+        QCOMPARE(ui.m_editSaveAs->text(), QString());
+        ui.m_listUpdates->setCurrentItem(ui.m_listUpdates->topLevelItem(2));
+        QCOMPARE(ui.m_editSaveAs->text(), QStringLiteral("def.bin"));
+        ui.m_listUpdates->setCurrentItem(ui.m_listUpdates->topLevelItem(0));
+        QCOMPARE(link.Url(), QStringLiteral("http://r/abc"));
+
+        // The last column reaches the right edge, also after a resize.
+        dialog.show();
+        auto& list = *ui.m_listUpdates;
+        for (const int width : {list.width(), list.width() + 700}) {
+            list.resize(width, list.height());
+            QCoreApplication::processEvents();
+            QHeaderView& header = *list.header();
+            QCOMPARE(header.sectionViewportPosition(5) + header.sectionSize(5),
+                     std::max(list.viewport()->width(), header.length()));
+        }
+
+        // "..." proposes the row's name; cancelling keeps the box.
+        QString proposed;
+        dialog.SetSaveChooser([&](const QString& name) -> std::optional<QString> {
+            proposed = name;
+            return std::nullopt;
+        });
+        ui.m_btnBrowse->click();
+        QCOMPARE(proposed, QStringLiteral("abc"));
+        QCOMPARE(ui.m_editSaveAs->text(), QStringLiteral("abc.bin"));
+
+        // A refused address: the failure box, the dialog stays open and idle.
+        QStringList boxes;
+        dialog.SetMessageBoxHandler([&](const QString& text) { boxes << text; });
+        ui.m_listUpdates->setCurrentItem(ui.m_listUpdates->topLevelItem(1));
+        ui.m_editSaveAs->setText(QStringLiteral("x.bin"));
+        ui.m_btnDownload->click();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes[0].startsWith("Download failed.\n\nError = 0x800C0001\n\n"));
+        QVERIFY(ui.m_btnDownload->isEnabled());
+        QVERIFY(ui.m_staticStatus->isHidden());
+        QVERIFY(delivered.isEmpty());
+        QCOMPARE(dialog.result(), 0);
+
+        // Through the main window: the download fills its path, which is checked.
+        CvelmorinDlg window;
+        window.SetBeforeDownloadDialog([&](CDownLoad& opened) {
+            QTimer::singleShot(0, &opened, [&opened] { opened.Controls().m_btnDownload->click(); });
+        });
+        window.Controls().m_btnDownload->click();
+        QCOMPARE(window.Controls().m_editPath->text(), QStringLiteral("abc.bin"));
+        QCOMPARE(window.Controls().m_staticVersion->text(), QStringLiteral("V1.02"));
+        QVERIFY(std::filesystem::exists(m_directory->Path() / "abc.bin"));
+
+        // No server: one box, no dialog.
+        QStringList windowBoxes;
+        window.SetMessageBoxHandler(
+            [&](const QString& text, const QString&, MessageIcon) { windowBoxes << text; });
+        bool opened = false;
+        window.SetBeforeDownloadDialog([&](CDownLoad&) { opened = true; });
+        {
+            const testing::ScopedEnvironment refused("VELMORIN_UPDATE_SERVER",
+                                                     testing::HttpServer::RefusingHost());
+            window.Controls().m_btnDownload->click();
+        }
+        QVERIFY(!opened);
+        QCOMPARE(windowBoxes.size(), 1);
+        QVERIFY(windowBoxes[0].startsWith("Connecting server failed.\n\nError = 0x800C0007"));
         std::filesystem::current_path(previous);
     }
 

@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: MIT
+// The download dialog on Qt Widgets.
+#include "online/download_dialog.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include "app/dialog_units.h"
+#include "image/code_page.h"
+#include "online/catalogue.h"
+#include "ui_download_dialog.h"
+
+namespace velmorin {
+namespace {
+
+QString FromCatalogue(const std::string& text) {
+    return QString::fromStdString(CodePageToUtf8(text));
+}
+
+// Columns of the update list: heading and initial width in pixels.
+constexpr std::pair<const char*, int> kColumns[] = {
+    {"Type", 70}, {"File name", 135}, {"Ver", 50}, {"Updated", 70}, {"URL", 300}, {"Note", 100}};
+constexpr int kFileNameColumn = 1;
+constexpr int kUrlColumn = 4;
+
+QString DefaultReleaseNotesAddress() {
+    return QString::fromStdString("http://" + WebSite() + std::string(kReleaseNotesPath));
+}
+
+}  // namespace
+
+CDownLoad::CDownLoad(QWidget* parent, std::function<void(const QString&)> deliverPath)
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui::DownloadDialog>()),
+      m_deliverPath(std::move(deliverPath)) {
+    m_ui->setupUi(this);
+    ApplyDialogUnits(*this);
+    m_chooseSaveFile = [this](const QString& proposed) -> std::optional<QString> {
+        QFileDialog chooser(this, QString(), proposed,
+                            QStringLiteral("Kestrion Update File(*.bin) (*.bin)"));
+        chooser.setAcceptMode(QFileDialog::AcceptSave);
+        chooser.setDefaultSuffix(QStringLiteral("bin"));
+        if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        return chooser.selectedFiles().front();
+    };
+    m_messageBox = [this](const QString& text) {
+        QMessageBox::information(this, QApplication::applicationName(), text);
+    };
+
+    if (parent != nullptr) {
+        setWindowIcon(parent->windowIcon());
+    }
+    QSvgRenderer picture(QStringLiteral(":/velmorin/charger.svg"));
+    QPixmap pixmap(m_ui->m_picture->size());
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    picture.render(&painter);
+    painter.end();
+    m_ui->m_picture->setPixmap(pixmap);
+    m_ui->m_staticStatus->hide();
+    m_ui->m_linkReleaseNotes->SetUp();
+
+    QStringList headings;
+    for (const auto& [heading, width] : kColumns) {
+        headings << QString::fromLatin1(heading);
+    }
+    m_ui->m_listUpdates->setHeaderLabels(headings);
+    for (int column = 0; column < static_cast<int>(std::size(kColumns)); ++column) {
+        m_ui->m_listUpdates->header()->resizeSection(column, kColumns[column].second);
+    }
+    connect(m_ui->m_listUpdates, &QTreeWidget::itemSelectionChanged, this,
+            &CDownLoad::OnItemChanged);
+    connect(m_ui->m_btnBrowse, &QPushButton::clicked, this, &CDownLoad::OnBrowse);
+    connect(m_ui->m_btnDownload, &QPushButton::clicked, this, &CDownLoad::OnDownload);
+    connect(m_ui->m_btnExit, &QPushButton::clicked, this, &QDialog::reject);
+
+    for (const UpdateEntry& entry : LoadCatalogue()) {
+        auto* row = new QTreeWidgetItem(m_ui->m_listUpdates);
+        const std::string* texts[] = {&entry.type,    &entry.fileName, &entry.version,
+                                      &entry.updated, &entry.url,      &entry.note};
+        for (int column = 0; column < 6; ++column) {
+            row->setText(column, FromCatalogue(*texts[column]));
+        }
+    }
+    if (m_ui->m_listUpdates->topLevelItemCount() > 0) {
+        m_ui->m_listUpdates->setCurrentItem(m_ui->m_listUpdates->topLevelItem(0));
+    }
+    m_ui->m_linkReleaseNotes->SetUrl(DefaultReleaseNotesAddress());
+    m_ui->m_linkReleaseNotes->DisableUnderline();
+    m_ui->m_linkReleaseNotes->show();
+}
+
+CDownLoad::~CDownLoad() = default;
+
+int CDownLoad::SelectedRow() const {
+    const auto selected = m_ui->m_listUpdates->selectedItems();
+    return selected.isEmpty() ? -1 : m_ui->m_listUpdates->indexOfTopLevelItem(selected.front());
+}
+
+void CDownLoad::OnItemChanged() {
+    const int row = SelectedRow();
+    if (row < 0) {
+        return;
+    }
+    const QString fileName = m_ui->m_listUpdates->topLevelItem(row)->text(kFileNameColumn);
+    // The catalogue's name is reduced to a plain file name of this directory.
+    m_ui->m_editSaveAs->setText(
+        fileName.isEmpty()
+            ? QString()
+            : QString::fromStdString(ProposedFileName(QFile::encodeName(fileName).toStdString())));
+    auto& link = *m_ui->m_linkReleaseNotes;
+    link.hide();
+    // Rows past the release table's 20 slots keep the default notes.
+    if (static_cast<std::size_t>(row) < kReleaseSlots) {
+        const ReleaseSlot& slot = ReleaseTable[static_cast<std::size_t>(row)];
+        link.setText(FromCatalogue(slot.caption));
+        link.SetUrl(FromCatalogue(slot.address));
+    } else {
+        link.setText(QStringLiteral("Kestrion Release Notes"));
+        link.SetUrl(DefaultReleaseNotesAddress());
+    }
+    link.DisableUnderline();
+    link.show();
+}
+
+void CDownLoad::OnBrowse() {
+    const int row = SelectedRow();
+    const QString proposed =
+        row < 0 ? QString() : m_ui->m_listUpdates->topLevelItem(row)->text(kFileNameColumn);
+    if (const auto chosen = m_chooseSaveFile(proposed)) {
+        m_ui->m_editSaveAs->setText(*chosen);
+    }
+}
+
+void CDownLoad::OnDownload() {
+    m_ui->m_btnDownload->setEnabled(false);
+    const int row = SelectedRow();
+    const QString address =
+        row < 0 ? QString() : m_ui->m_listUpdates->topLevelItem(row)->text(kUrlColumn);
+    const QString path = m_ui->m_editSaveAs->text();
+    m_ui->m_staticStatus->setText(QStringLiteral("Download:") + address);
+    m_ui->m_staticStatus->show();
+    QCoreApplication::processEvents();  // the status shows before the transfer blocks
+
+    TransferLimits limits;
+    limits.maxBytes = kMaxUpdateFileBytes;
+    const TransferResult result = DownloadToFile(QFile::encodeName(address).toStdString(),
+                                                 QFile::encodeName(path).toStdString(), limits);
+    if (result.Succeeded()) {
+        m_deliverPath(path);
+        m_ui->m_btnDownload->setEnabled(true);
+        m_ui->m_staticStatus->hide();
+        accept();
+        return;
+    }
+    m_ui->m_staticStatus->setText(QStringLiteral("Download failed."));
+    m_messageBox(QString::fromStdString(TransferFailureText("Download failed.", result)));
+    m_ui->m_btnDownload->setEnabled(true);
+    m_ui->m_staticStatus->hide();
+}
+
+void OpenDownloadDialog(QWidget* owner, const std::function<void(const QString&)>& deliverPath,
+                        const std::function<void(const QString&)>& report,
+                        const std::function<void(CDownLoad&)>& beforeRun) {
+    if (!FetchCatalogue([&](const std::string& text) { report(QString::fromStdString(text)); })) {
+        return;
+    }
+    CDownLoad dialog(owner, deliverPath);
+    if (beforeRun) {
+        beforeRun(dialog);
+    }
+    dialog.exec();
+}
+
+}  // namespace velmorin
