@@ -16,7 +16,13 @@ namespace {
 // The system's handler, then xdg-open as a program of its own (the address
 // is one argument, never read by a shell).
 int OpenWithSystem(const QString& url) {
-    if (QDesktopServices::openUrl(QUrl::fromUserInput(url))) {
+    // Addresses come from the maker's catalogue: only web pages are opened
+    // (a bare host name is one), never files or other programs' schemes.
+    const QUrl address = QUrl::fromUserInput(url);
+    if (address.scheme() != QStringLiteral("http") && address.scheme() != QStringLiteral("https")) {
+        return 5;  // access denied
+    }
+    if (QDesktopServices::openUrl(address)) {
         return kHyperlinkOpened;
     }
     if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
@@ -172,6 +178,10 @@ bool CHyperLink::OpenAddress() {
         m_reporter(HyperlinkFailureText(result));
     }
     return m_visited;
+}
+
+void CHyperLink::UseSystemOpener() {
+    m_opener = OpenWithSystem;
 }
 
 void CHyperLink::enterEvent(QEnterEvent* event) {

@@ -2,7 +2,8 @@
 // A static text that works as a link: link, visited and hover colours, an
 // optional underline, a hand cursor, the address as its tooltip, and a click
 // that opens the address (with the system's handler, else xdg-open started
-// without a shell), reporting a failure in a message box.
+// without a shell), reporting a failure in a message box. Only http and
+// https addresses (or bare host names) are opened.
 #pragma once
 
 #include <QColor>
@@ -35,6 +36,8 @@ public:
 
     // Opens the address; false after the failure has been reported.
     bool OpenAddress();
+    // Restores the system's way of opening addresses.
+    void UseSystemOpener();
 
     // How an address is opened: a result above kHyperlinkFailureCodes is
     // success, others are failure codes (HyperlinkFailureText). Replaceable

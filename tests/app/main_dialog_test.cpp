@@ -358,6 +358,7 @@ private slots:
         QVERIFY(link.OpenAddress());
         QCOMPARE(link.CurrentColor(), QColor(85, 26, 139));
         QCOMPARE(reports.size(), 3);
+        reports.clear();
         // Hover colours: the highlight over the link, the visited colour after.
         QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
         QCoreApplication::sendEvent(&link, &enter);
@@ -376,6 +377,14 @@ private slots:
         QVERIFY(centred.width() < 300);
         QVERIFY(std::abs(centred.geometry().center().x() - QRect(100, 10, 300, 20).center().x()) <=
                 1);
+
+        // An address of another scheme from a catalogue is not opened.
+        link.UseSystemOpener();
+        link.SetUrl(QStringLiteral("file:///etc/passwd"));
+        QVERIFY(!link.OpenAddress());
+        QCOMPARE(reports.back(),
+                 QStringLiteral("Unable to open hyperlink:\n\nThe operating system denied\naccess "
+                                "to the specified file."));
 
         QCOMPARE(HyperlinkFailureText(42),
                  QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (42) occurred."));
