@@ -6,12 +6,11 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPainter>
-#include <QSvgRenderer>
 
 #include "app/device_list.h"
 #include "app/device_table.h"
 #include "app/dialog_units.h"
+#include "app/pictures.h"
 #include "app/update_command.h"
 #include "image/update_image.h"
 #include "online/catalogue.h"
@@ -19,23 +18,8 @@
 #include "protocol/hid_upgrade.h"
 #include "ui_main_dialog.h"
 
-// The pictures live in a static library, whose resources are not registered
-// on their own.
-static void RegisterResources() {
-    Q_INIT_RESOURCE(resources);
-}
-
 namespace velmorin {
 namespace {
-
-QPixmap RenderSvg(const QString& resource, QSize size) {
-    QSvgRenderer renderer(resource);
-    QPixmap pixmap(size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    return pixmap;
-}
 
 QString ToQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -45,7 +29,6 @@ QString ToQString(std::string_view text) {
 
 CvelmorinDlg::CvelmorinDlg(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::MainDialog>()) {
-    RegisterResources();
     m_ui->setupUi(this);
     ApplyDialogUnits(*this);
     // Frames under the controls they hold, as in a dialog template.
@@ -53,13 +36,13 @@ CvelmorinDlg::CvelmorinDlg(QWidget* parent)
          {static_cast<QWidget*>(m_ui->m_groupFile), static_cast<QWidget*>(m_ui->m_groupInfo)}) {
         frame->lower();
     }
-    m_ui->m_picture->setPixmap(RenderSvg(QStringLiteral(":/velmorin/charger.svg"),
-                                         m_ui->m_picture->contentsRect().size()));
+    m_ui->m_picture->setPixmap(RenderPicture(QStringLiteral(":/velmorin/charger.svg"),
+                                             m_ui->m_picture->contentsRect().size()));
     m_ui->m_picture->setScaledContents(true);
 
     // Initialisation, in the dialog's order.
     m_ui->m_linkNewRelease->SetUp();
-    m_icon = QIcon(RenderSvg(QStringLiteral(":/velmorin/velmorin.svg"), QSize(64, 64)));
+    m_icon = QIcon(RenderPicture(QStringLiteral(":/velmorin/velmorin.svg"), QSize(64, 64)));
     setWindowIcon(m_icon);
     m_ui->m_checkIncludeCom->setChecked(false);
     m_ui->m_btnUpdate->setEnabled(false);

@@ -7,10 +7,9 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMessageBox>
-#include <QPainter>
-#include <QSvgRenderer>
 
 #include "app/dialog_units.h"
+#include "app/pictures.h"
 #include "image/code_page.h"
 #include "online/catalogue.h"
 #include "ui_download_dialog.h"
@@ -57,13 +56,8 @@ CDownLoad::CDownLoad(QWidget* parent, std::function<void(const QString&)> delive
     if (parent != nullptr) {
         setWindowIcon(parent->windowIcon());
     }
-    QSvgRenderer picture(QStringLiteral(":/velmorin/charger.svg"));
-    QPixmap pixmap(m_ui->m_picture->size());
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    picture.render(&painter);
-    painter.end();
-    m_ui->m_picture->setPixmap(pixmap);
+    m_ui->m_picture->setPixmap(
+        RenderPicture(QStringLiteral(":/velmorin/charger.svg"), m_ui->m_picture->size()));
     m_ui->m_staticStatus->hide();
     m_ui->m_linkReleaseNotes->SetUp();
 
