@@ -44,9 +44,7 @@ std::string SealLargest(const std::string& directory, SealedForm form) {
     const auto file = SealUpdateFile(fields, payload, form);
     const std::string path =
         directory + (form == SealedForm::WholeFile ? "/whole.bin" : "/header.bin");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()),
-               static_cast<std::streamsize>(file.size()));
+    testing::WriteBytes(path, file);
     return path;
 }
 

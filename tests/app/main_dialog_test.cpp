@@ -53,9 +53,7 @@ private:
         fields.modelCode = 0x2A;
         const auto file = SealUpdateFile(fields, payload, SealedForm::WholeFile);
         const auto path = m_directory->Path() / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()),
-                   static_cast<std::streamsize>(file.size()));
+        testing::WriteBytes(path, file);
         return QString::fromStdString(path.string());
     }
 

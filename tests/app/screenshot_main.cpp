@@ -59,9 +59,7 @@ int main(int argc, char** argv) {
     fields.modelCode = 0x2A;
     const auto file = SealUpdateFile(fields, payload, SealedForm::WholeFile);
     const std::string path = dir + "/kestrion-1010B-V2.13.bin";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()),
-               static_cast<std::streamsize>(file.size()));
+    testing::WriteBytes(path, file);
 
     // The release check at start-up meets a catalogue server that takes the
     // connection and never answers: the window must still come up.

@@ -46,9 +46,7 @@ protected:
         fields.modelCode = 0x2A;
         const auto file = SealUpdateFile(fields, payload, SealedForm::WholeFile);
         const std::string path = Dir() + "/update.bin";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()),
-                   static_cast<std::streamsize>(file.size()));
+        testing::WriteBytes(path, file);
         return path;
     }
 

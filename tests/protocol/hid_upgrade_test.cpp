@@ -24,9 +24,7 @@ class HidUpgradeTest : public testing::UpgradeFixture {
 protected:
     UpgradeReport Upgrade(RecordingHost& host) {
         const UpgradeReport report = UpgradeOverHid(host);
-        EXPECT_FALSE(host.statusVisible);
-        EXPECT_FALSE(host.progressVisible);
-        EXPECT_TRUE(host.updateEnabled);
+        ExpectWindowSetBack(host);
         return report;
     }
 };

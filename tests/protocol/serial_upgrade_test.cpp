@@ -19,13 +19,11 @@ using testing::RecordingHost;
 
 class SerialUpgradeTest : public testing::UpgradeFixture {
 protected:
-    // Runs an upgrade of `file` on COM201 and checks what every way out must
+    // Runs the upgrade that `host` describes on COM201 and checks what every way out must
     // leave behind: the window set back and the port free again.
     UpgradeReport Upgrade(RecordingHost& host) {
         const UpgradeReport report = UpgradeOverSerial(host);
-        EXPECT_FALSE(host.statusVisible);
-        EXPECT_FALSE(host.progressVisible);
-        EXPECT_TRUE(host.updateEnabled);
+        ExpectWindowSetBack(host);
         CDeviceChannel probe;
         EXPECT_TRUE(probe.Open("COM201", 9600)) << "the run left the port open";
         return report;

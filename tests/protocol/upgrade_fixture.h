@@ -14,6 +14,7 @@
 
 #include "device/virtual/virtual_devices.h"
 #include "image/update_sealer.h"
+#include "support/recording_host.h"
 #include "support/test_support.h"
 
 namespace velmorin::testing {
@@ -69,10 +70,15 @@ protected:
         fields.plainPayload = plainPayload;
         const Bytes file = SealUpdateFile(fields, payload, form);
         const auto path = Dir() / ("update-" + std::to_string(m_files++) + ".bin");
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()),
-                   static_cast<std::streamsize>(file.size()));
+        testing::WriteBytes(path, file);
         return path;
+    }
+
+    // What every way out of an upgrade leaves behind in the window.
+    static void ExpectWindowSetBack(const RecordingHost& host) {
+        EXPECT_FALSE(host.statusVisible);
+        EXPECT_FALSE(host.progressVisible);
+        EXPECT_TRUE(host.updateEnabled);
     }
 
     const std::filesystem::path& Dir() const { return m_directory.Path(); }

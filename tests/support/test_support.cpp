@@ -120,6 +120,12 @@ int BackgroundProgram::Stop() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
 bool WaitForFile(const std::filesystem::path& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!std::filesystem::exists(path)) {

@@ -66,6 +66,9 @@ private:
     pid_t m_pid = -1;
 };
 
+// Writes `bytes` to `path`, replacing it.
+void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
 // Waits (up to 10 s) until `path` exists.
 bool WaitForFile(const std::filesystem::path& path);
 
