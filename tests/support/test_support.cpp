@@ -171,7 +171,6 @@ PtyPeer::~PtyPeer() {
 }
 
 void PtyPeer::Serve() {
-    const auto start = std::chrono::steady_clock::now();
     std::size_t nextAnswer = 0;
     while (!m_stop) {
         pollfd wait{m_master, POLLIN, 0};
@@ -183,14 +182,10 @@ void PtyPeer::Serve() {
         if (n <= 0) {
             continue;
         }
-        const double now =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count();
         std::size_t total = 0;
         {
             const std::lock_guard lock(m_mutex);
             m_received.insert(m_received.end(), buffer, buffer + n);
-            m_arrivalMs.insert(m_arrivalMs.end(), static_cast<std::size_t>(n), now);
             total = m_received.size();
         }
         while (nextAnswer < m_script.size() && total >= m_script[nextAnswer].afterBytes) {
@@ -203,11 +198,6 @@ void PtyPeer::Serve() {
 std::vector<std::uint8_t> PtyPeer::Received() const {
     const std::lock_guard lock(m_mutex);
     return m_received;
-}
-
-std::vector<double> PtyPeer::ArrivalMs() const {
-    const std::lock_guard lock(m_mutex);
-    return m_arrivalMs;
 }
 
 void PtyPeer::Send(const std::vector<std::uint8_t>& bytes) const {

@@ -90,8 +90,6 @@ public:
 
     const std::string& Node() const { return m_node; }
     std::vector<std::uint8_t> Received() const;
-    // Arrival times of the received bytes, in ms since the peer started.
-    std::vector<double> ArrivalMs() const;
     void Send(const std::vector<std::uint8_t>& bytes) const;
 
 private:
@@ -103,7 +101,6 @@ private:
     std::vector<Answer> m_script;
     mutable std::mutex m_mutex;
     std::vector<std::uint8_t> m_received;
-    std::vector<double> m_arrivalMs;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
