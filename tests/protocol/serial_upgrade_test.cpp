@@ -71,7 +71,7 @@ TEST_F(SerialUpgradeTest, PayloadArrivesIntact) {
     EXPECT_EQ(seen["checksum_errors"], 0);
     // The paced enter command: one character every 50 ms (at 9600: the
     // firmware hears nothing else); the full wake at 128000.
-    EXPECT_GE(seen["min_paced_gap_ms"].get<double>(), 45.0);
+    EXPECT_GE(seen["paced_gap_ms"].get<double>(), 45.0);
     for (const auto& wake : seen["wake_bytes"]) {
         EXPECT_EQ(wake.get<Bytes>(), (Bytes{'&', '&', '&', 'u', 0x07}));
     }
