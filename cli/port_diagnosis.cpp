@@ -60,8 +60,12 @@ std::vector<std::string> ExplainPortFailure(const std::string& node, int error) 
     }
     if (error == EACCES || error == EPERM) {
         lines.push_back("No permission to open " + node + ".");
+        // Joining the node's group helps only where that group may read and
+        // write it; never advise joining root's group.
         struct stat status {};
-        if (::stat(node.c_str(), &status) == 0) {
+        const mode_t groupReadWrite = S_IRGRP | S_IWGRP;
+        if (::stat(node.c_str(), &status) == 0 && status.st_gid != 0 &&
+            (status.st_mode & groupReadWrite) == groupReadWrite) {
             const group* owner = ::getgrgid(status.st_gid);
             if (owner != nullptr) {
                 lines.push_back("  It belongs to the group '" + std::string(owner->gr_name) +

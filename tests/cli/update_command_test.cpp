@@ -2,11 +2,13 @@
 // `velmorin-cli update` against simulated chargers: what an operator sees,
 // the exit status, why a port does not open, and Ctrl-C in the middle of a
 // transfer.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -96,6 +98,57 @@ TEST_F(CliUpdateTest, SaysWhyThePortDoesNotOpen) {
     const auto missing = RunProgram({VELMORIN_CLI, "update", file, "--device", "COM9"});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.err.find("no device COM9"), std::string::npos);
+}
+
+// The program run as an unprivileged user (a copy, in a directory it can
+// reach) is refused the simulated charger's terminal and says what grants
+// access: the node's group where that group may read and write it (never
+// root's group), and always the udev rule.
+TEST_F(CliUpdateTest, SaysWhatGrantsPermissionToThePort) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the program as another user";
+    }
+    const std::string file = Seal(64);
+    const std::string program = Dir() + "/velmorin-cli";
+    std::filesystem::copy_file(VELMORIN_CLI, program);
+    std::ifstream announcement(m_directory.Path() / "COM201.json");
+    const std::string node = nlohmann::json::parse(announcement)["node"];
+    ASSERT_EQ(node.rfind("/dev/pts/", 0), 0u) << node;
+
+    const group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    const gid_t dialoutGroup = dialout->gr_gid;
+    struct Row {
+        const char* name;
+        gid_t group;
+        mode_t mode;
+        const char* advice;  // nullptr: no group to join
+    };
+    const Row rows[] = {
+        {"a group that may read and write", dialoutGroup, 0660,
+         "It belongs to the group 'dialout': add yourself with `sudo usermod -aG dialout $USER`"},
+        {"a group that may only write", dialoutGroup, 0620, nullptr},
+        {"root's group", 0, 0660, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(::chown(node.c_str(), 0, row.group), 0);
+        ASSERT_EQ(::chmod(node.c_str(), row.mode), 0);
+        const auto refused =
+            RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                        program, "update", file, "--device", "COM201"});
+        EXPECT_EQ(refused.exitCode, 1) << refused.err;
+        EXPECT_NE(refused.err.find("Error: Error opening COM port\nNo permission to open " + node +
+                                   ".\n"),
+                  std::string::npos)
+            << refused.err;
+        if (row.advice != nullptr) {
+            EXPECT_NE(refused.err.find(row.advice), std::string::npos) << refused.err;
+        } else {
+            EXPECT_EQ(refused.err.find("usermod"), std::string::npos) << refused.err;
+        }
+        EXPECT_NE(refused.err.find("/etc/udev/rules.d/70-kestrion.rules"), std::string::npos);
+    }
 }
 
 TEST_F(CliUpdateTest, CtrlCLeavesTheChargerReadyForAnotherRun) {
