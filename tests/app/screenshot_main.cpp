@@ -64,36 +64,32 @@ int main(int argc, char** argv) {
     // Start-up to a painted window, twice: with catalogue servers that refuse
     // connections (a loopback port with no listener), and with one that
     // takes the connection and never answers. Both include the application's
-    // own start, measured once.
+    // own start, measured once. The second window is the "no file" picture.
     const qint64 applicationMs = sinceStart.elapsed();
+    const auto startUp = [&](const char* serverState, const QString& picture) {
+        QElapsedTimer sinceCreation;
+        sinceCreation.start();
+        CvelmorinDlg dialog;
+        dialog.show();
+        QApplication::processEvents();
+        std::printf("start-up to a painted window, catalogue server %s: %lld ms\n", serverState,
+                    static_cast<long long>(applicationMs + sinceCreation.elapsed()));
+        return picture.isEmpty() || Save(dialog, picture);
+    };
     bool ok = true;
     {
         const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER",
                                                 testing::HttpServer::RefusingHost());
         const testing::ScopedEnvironment fallback("VELMORIN_FALLBACK_SERVER",
                                                   testing::HttpServer::RefusingHost());
-        QElapsedTimer sinceCreation;
-        sinceCreation.start();
-        CvelmorinDlg dialog;
-        dialog.show();
-        QApplication::processEvents();
-        std::printf("start-up to a painted window, catalogue server refusing: %lld ms\n",
-                    static_cast<long long>(applicationMs + sinceCreation.elapsed()));
+        ok = startUp("refusing", QString());
     }
+    // The silent server stays for the rest: the later windows check too.
     testing::HttpServer silentServer;
     silentServer.Hang(true);
     const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", silentServer.Host());
     const testing::ScopedEnvironment fallback("VELMORIN_FALLBACK_SERVER", silentServer.Host());
-    {
-        QElapsedTimer sinceCreation;
-        sinceCreation.start();
-        CvelmorinDlg dialog;
-        dialog.show();
-        QApplication::processEvents();
-        std::printf("start-up to a painted window, catalogue server silent: %lld ms\n",
-                    static_cast<long long>(applicationMs + sinceCreation.elapsed()));
-        ok = Save(dialog, output + "/no-file.png") && ok;
-    }
+    ok = startUp("silent", output + "/no-file.png") && ok;
 
     const testing::BackgroundProgram charger(
         {VELMORIN_SIM, "serial", "--dir", dir, "--model-code", "0x2A"});
