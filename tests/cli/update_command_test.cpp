@@ -53,8 +53,7 @@ protected:
     }
 
     std::vector<std::uint8_t> Received(const std::string& name) {
-        std::ifstream in(Dir() + "/" + name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        return testing::ReadBytes(m_directory.Path() / name);
     }
 
     testing::TempDirectory m_directory;

@@ -33,11 +33,6 @@ inline Bytes Payload(std::size_t length, std::uint8_t seed = 7) {
     return payload;
 }
 
-inline Bytes ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 class UpgradeFixture : public ::testing::Test {
 protected:
     // Starts `velmorin-sim kind args...` and waits for it to announce

@@ -126,6 +126,11 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
                static_cast<std::streamsize>(bytes.size()));
 }
 
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
+    const std::string text = ReadAll(path);
+    return {text.begin(), text.end()};
+}
+
 bool WaitForFile(const std::filesystem::path& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!std::filesystem::exists(path)) {

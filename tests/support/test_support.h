@@ -68,6 +68,8 @@ private:
 
 // Writes `bytes` to `path`, replacing it.
 void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+// The whole of the file at `path` (empty when it cannot be read).
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
 
 // Waits (up to 10 s) until `path` exists.
 bool WaitForFile(const std::filesystem::path& path);
