@@ -79,6 +79,9 @@ int main(int argc, char** argv) {
     serialCommand->add_option("--resend-count", sf.resendCount, "... N times each time it comes");
     serialCommand->add_option("--refuse-block", sf.refuseBlock, "refuse block K ...");
     serialCommand->add_option("--refuse-count", sf.refuseCount, "... the first N times it comes");
+    serialCommand->add_option("--hang-up-at-block", sf.hangUpBlock,
+                              "when block K arrives, hang up the terminal as an unplugged "
+                              "adapter does and exit (needs CAP_SYS_ADMIN)");
 
     HidChargerOptions hid;
     hid.directory = defaultDirectory;

@@ -6,6 +6,7 @@
 // a host that talks at the wrong rate is not understood.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include <cstring>
 #include <iostream>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "device/channel_framing.h"
@@ -31,14 +34,23 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kStaleFrame = std::chrono::milliseconds(500);
+// How long a hung-up charger keeps its node before it goes, as an unplugged
+// adapter's node lingers until the kernel has torn the device down.
+constexpr auto kHungUpLinger = std::chrono::milliseconds(500);
 
 class SerialCharger {
 public:
-    SerialCharger(int master, std::uint8_t modelCode, const SerialChargerOptions& options)
-        : m_master(master), m_modelCode(modelCode), m_options(options), m_faults(options.faults) {}
+    SerialCharger(int master, std::string node, std::uint8_t modelCode,
+                  const SerialChargerOptions& options)
+        : m_master(master),
+          m_node(std::move(node)),
+          m_modelCode(modelCode),
+          m_options(options),
+          m_faults(options.faults) {}
 
-    void Serve() {
-        while (!StopRequested()) {
+    // Serves until stopped or hung up; the exit status.
+    int Serve() {
+        while (!StopRequested() && !m_hungUp) {
             pollfd wait{m_master, POLLIN, 0};
             if (::poll(&wait, 1, 50) > 0 && (wait.revents & POLLIN) != 0) {
                 std::uint8_t bytes[4096];
@@ -51,6 +63,13 @@ public:
             DropStaleFrame();
         }
         WriteReport();
+        if (m_hungUp) {
+            const auto end = Clock::now() + kHungUpLinger;
+            while (!StopRequested() && Clock::now() < end) {
+                ::usleep(10'000);
+            }
+        }
+        return m_hangUpFailed ? 1 : 0;
     }
 
 private:
@@ -191,6 +210,10 @@ private:
     }
 
     void OnBlockFrame() {
+        if (static_cast<int>(m_block) == m_faults.hangUpBlock) {
+            HangUp();
+            return;
+        }
         if (!ChecksumOk()) {
             return;
         }
@@ -218,6 +241,23 @@ private:
         if (m_payload.size() == m_payloadLength) {
             Complete();
         }
+    }
+
+    // The adapter is pulled: every open of the terminal side (the host's
+    // and this process's own) is hung up, so the host's reads end and its
+    // writes fail; no answer comes any more. Hanging up another process's
+    // terminal needs CAP_SYS_ADMIN.
+    void HangUp() {
+        m_pending.clear();
+        m_hungUp = true;
+        const Descriptor terminal(::open(m_node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (terminal.Get() < 0 || ::ioctl(terminal.Get(), TIOCVHANGUP) != 0) {
+            std::cerr << "velmorin-sim serial: cannot hang up " << m_node << ": "
+                      << std::strerror(errno) << '\n';
+            m_hangUpFailed = true;
+            return;
+        }
+        Count(m_report, "hang_ups");
     }
 
     // A partial frame that has waited too long is a wake or the remains of
@@ -252,6 +292,7 @@ private:
     }
 
     int m_master;
+    std::string m_node;
     std::uint8_t m_modelCode;
     const SerialChargerOptions& m_options;
     SerialFaults m_faults;
@@ -263,6 +304,8 @@ private:
     std::uint32_t m_payloadLength = 0;
     std::uint32_t m_block = 0;
     int m_resendsLeft = 0;
+    bool m_hungUp = false;
+    bool m_hangUpFailed = false;
     std::vector<std::uint8_t> m_payload;
     // The smallest mean gap between the characters of a paced line.
     double m_pacedGapMs = 1e9;
@@ -314,9 +357,8 @@ int RunSerialCharger(const SerialChargerOptions& options) {
     std::cout << port << ": simulated charger \"" << options.product << "\" S/N "
               << options.serialNumber << " on " << node << std::endl;
 
-    SerialCharger charger(master.Get(), static_cast<std::uint8_t>(*modelCode), options);
-    charger.Serve();
-    return 0;
+    SerialCharger charger(master.Get(), node, static_cast<std::uint8_t>(*modelCode), options);
+    return charger.Serve();
 }
 
 }  // namespace velmorin::sim

@@ -23,6 +23,8 @@ struct SerialFaults {
     int resendCount = 0;   // ... this many times each time it comes
     int refuseBlock = -1;  // block refused ('X') ...
     int refuseCount = 0;   // ... the first this many times it comes
+    int hangUpBlock = -1;  // when this block arrives, hang up the terminal as an unplugged
+                           // adapter does, answer nothing more and exit
 };
 
 struct SerialChargerOptions {

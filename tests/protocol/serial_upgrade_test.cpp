@@ -207,6 +207,24 @@ TEST_F(SerialUpgradeTest, PlainPortWakesAt128000OnTheSecondTry) {
     EXPECT_EQ(testing::ReadBytes(Received()), payload);
 }
 
+TEST_F(SerialUpgradeTest, AdapterPulledMidwayEndsTheRunAndTheCharger) {
+    StartCharger("serial", "COM201.json", {"--port", "COM201", "--hang-up-at-block", "5"});
+    const Bytes description = testing::ReadBytes(Dir() / "COM201.json");
+    const std::string node = nlohmann::json::parse(description.begin(), description.end())["node"];
+    const auto file = Seal(testing::Payload(4096), SealedForm::WholeFile);
+    RecordingHost host(file.string(), "COM201");
+    const UpgradeReport report = UpgradeOverSerial(host);
+    ExpectWindowSetBack(host);
+    EXPECT_NE(report.outcome, UpgradeOutcome::Completed);
+    // The charger hung up its terminal at block 5 and left: its node and its
+    // description are gone, as an unplugged adapter's are.
+    const auto seen = StopCharger();
+    EXPECT_EQ(seen["hang_ups"], 1);
+    EXPECT_EQ(seen["frames"], 5);
+    EXPECT_FALSE(std::filesystem::exists(node));
+    EXPECT_FALSE(std::filesystem::exists(Dir() / "COM201.json"));
+}
+
 TEST_F(SerialUpgradeTest, FilesAndPortsThatEndTheRunAtOnce) {
     StartCharger("serial", "COM201.json", {"--port", "COM201"});
     struct Row {
