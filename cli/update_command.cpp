@@ -197,7 +197,8 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
     TerminalHost host(path, selected, json);
     const UpgradeReport report = RunUpgradeForSelection(host);
     if (report.outcome == UpgradeOutcome::OpenFailed && !report.openNode.empty()) {
-        for (const std::string& line : ExplainPortFailure(report.openNode, report.openErrno)) {
+        for (const std::string& line :
+             ExplainPortFailure(report.openNode, report.openErrno, report.openRateRefused)) {
             std::cerr << TerminalSafe(line) << '\n';
         }
     }
@@ -214,6 +215,7 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
                               {"frames", report.framesSent},
                               {"resends", report.resends},
                               {"timeouts", report.timeouts},
+                              {"device_lost", report.deviceLost},
                               {"elapsed_ms", report.elapsedMs},
                               {"payload_bytes", report.payloadBytes},
                               {"payload_bytes_per_second", rate}};
@@ -225,12 +227,14 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
         }
         std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     } else if (report.attempts > 0) {
-        std::printf("link: %d attempt%s, %llu %s, %llu resends, %llu time-outs, %.2f s, %.0f B/s\n",
-                    report.attempts, report.attempts == 1 ? "" : "s",
-                    static_cast<unsigned long long>(report.framesSent),
-                    IsHidDeviceName(deviceName) ? "blocks" : "frames",
-                    static_cast<unsigned long long>(report.resends),
-                    static_cast<unsigned long long>(report.timeouts), seconds, rate);
+        std::printf(
+            "link: %d attempt%s, %llu %s, %llu resends, %llu time-outs,%s %.2f s, %.0f B/s\n",
+            report.attempts, report.attempts == 1 ? "" : "s",
+            static_cast<unsigned long long>(report.framesSent),
+            IsHidDeviceName(deviceName) ? "blocks" : "frames",
+            static_cast<unsigned long long>(report.resends),
+            static_cast<unsigned long long>(report.timeouts),
+            report.deviceLost ? " device lost," : "", seconds, rate);
     }
     return report.outcome == UpgradeOutcome::Completed ? 0 : 1;
 }

@@ -27,6 +27,7 @@ bool CDeviceChannel::Open(std::string_view deviceName, std::uint32_t baudRate) {
     m_openError.clear();
     m_openNode.clear();
     m_openErrno = 0;
+    m_openRateRefused = 0;
     const auto name = ParseDeviceName(deviceName);
     if (!name) {
         m_bHid = false;
@@ -43,10 +44,13 @@ bool CDeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
         m_openError = "no serial port COM" + std::to_string(port) + " on this system";
         return false;
     }
-    m_serial = SerialPort::Open(*node, baudRate, m_openError);
+    SerialOpenFailure failure;
+    m_serial = SerialPort::Open(*node, baudRate, failure);
     if (m_serial == nullptr) {
+        m_openError = failure.text;
         m_openNode = *node;
-        m_openErrno = errno;
+        m_openErrno = failure.error;
+        m_openRateRefused = failure.rateKept != 0 ? baudRate : 0;
         return false;
     }
     // Give the port time to settle at its new rate, then drop whatever was
@@ -91,22 +95,25 @@ bool CDeviceChannel::Write(const std::uint8_t* data, std::uint32_t count) {
     return true;
 }
 
+bool CDeviceChannel::Counted(ReadOutcome outcome) {
+    if (outcome == ReadOutcome::TimedOut) {
+        ++m_statistics.readTimeouts;
+    } else if (outcome == ReadOutcome::DeviceLost) {
+        m_statistics.deviceLost = true;
+    }
+    return outcome == ReadOutcome::Received;
+}
+
 bool CDeviceChannel::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
     if (!m_bHid) {
-        if (m_serial == nullptr) {
-            return false;
-        }
-        const bool received = m_serial->Read(buffer, count, timeoutMs);
-        m_statistics.readTimeouts += received ? 0 : 1;
-        return received;
+        return m_serial != nullptr && Counted(m_serial->Read(buffer, count, timeoutMs));
     }
     if (m_hid == nullptr) {
         return false;
     }
     std::uint32_t delivered = 0;
     while (delivered < count) {
-        if (!m_hid->ReadReport(m_report, timeoutMs)) {
-            ++m_statistics.readTimeouts;
+        if (!Counted(m_hid->ReadReport(m_report, timeoutMs))) {
             return false;
         }
         const std::uint32_t chunk = std::min<std::uint32_t>(count - delivered, kHidReportData);

@@ -21,6 +21,7 @@ struct LinkStatistics {
     std::uint64_t framesSent = 0;
     std::uint64_t resends = 0;
     std::uint64_t readTimeouts = 0;
+    bool deviceLost = false;  // a read found the device gone (hung up, unplugged)
 };
 
 class CDeviceChannel {
@@ -45,7 +46,8 @@ public:
     // report of zeros); a failed report ends the write.
     bool Write(const std::uint8_t* data, std::uint32_t count);
     // Exactly `count` bytes within `timeoutMs` (HID: per report, keeping the
-    // bytes of earlier reports in the buffer on failure).
+    // bytes of earlier reports in the buffer on failure). A device that is
+    // gone fails the read at once and is counted as lost, not as a time-out.
     bool Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs);
 
     // Data, then its XOR byte, then one answer within 1000 ms: '&' accepted,
@@ -62,9 +64,13 @@ public:
     // number (0 when the name itself was wrong).
     const std::string& OpenNode() const { return m_openNode; }
     int OpenErrno() const { return m_openErrno; }
+    // After a failed open of a serial port that kept another rate than the
+    // one asked for: the rate asked for; 0 otherwise.
+    std::uint32_t OpenRateRefused() const { return m_openRateRefused; }
     const LinkStatistics& Statistics() const { return m_statistics; }
 
 private:
+    bool Counted(ReadOutcome outcome);
     bool OpenSerial(std::uint32_t port, std::uint32_t baudRate);
     bool OpenHid(std::uint32_t index);
     // The frame's data and then its XOR byte.
@@ -78,6 +84,7 @@ private:
     std::string m_openError;
     std::string m_openNode;
     int m_openErrno = 0;
+    std::uint32_t m_openRateRefused = 0;
     LinkStatistics m_statistics;
 };
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "device/read_outcome.h"
+
 namespace velmorin {
 
 // Report ID 0 and 64 data bytes, in both directions.
@@ -23,9 +25,10 @@ public:
     virtual ~HidInterface() = default;
     // Sends one output report; false when it could not be sent whole.
     virtual bool WriteReport(const HidReport& report) = 0;
-    // Waits up to `timeoutMs` for one input report; false on time-out or
-    // failure.
-    virtual bool ReadReport(HidReport& report, std::uint32_t timeoutMs) = 0;
+    // Waits up to `timeoutMs` for one input report; DeviceLost when the
+    // interface is gone (hidraw: ENODEV/EIO; a virtual device: its socket
+    // closed).
+    virtual ReadOutcome ReadReport(HidReport& report, std::uint32_t timeoutMs) = 0;
 };
 
 struct HidInterfaceInfo {

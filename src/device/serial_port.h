@@ -8,30 +8,56 @@
 #include <memory>
 #include <string>
 
+#include "device/read_outcome.h"
+
 namespace velmorin {
+
+// Whether a port that reports `reported` after being asked for `asked` runs
+// close enough for the charger: within 3 % (an FTDI adapter makes 127659 of
+// 128000).
+inline bool BaudRateTaken(std::uint32_t asked, std::uint32_t reported) {
+    const std::uint64_t difference = asked > reported ? asked - reported : reported - asked;
+    return difference * 100 <= std::uint64_t{asked} * 3;
+}
+
+// Why a port did not open.
+struct SerialOpenFailure {
+    std::string text;  // the system's reason with context
+    int error = 0;     // errno
+    // When the port kept another rate than the one asked for (a UART that
+    // cannot make it): the rate it reports; 0 otherwise.
+    std::uint32_t rateKept = 0;
+};
 
 class SerialPort {
 public:
     // Opens `node` for exclusive use and sets raw 8N1 at `baudRate`, keeping
-    // the port's hardware flow-control setting. Returns nullptr on failure,
-    // with the reason (errno text with context) in `error` and errno set.
+    // the port's hardware flow-control setting. The rate is read back: one
+    // more than 3 % off the rate asked for fails the open (an adapter's
+    // nearest rate, such as 127659 for 128000, is taken). Returns nullptr on
+    // failure, with the reason in `failure`.
     static std::unique_ptr<SerialPort> Open(const std::string& node, std::uint32_t baudRate,
-                                            std::string& error);
+                                            SerialOpenFailure& failure);
     ~SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Writes every byte, or fails; a port that takes none for 5 s fails.
     bool Write(const std::uint8_t* data, std::size_t count);
-    // Waits up to `timeoutMs` for exactly `count` bytes; false on time-out or
-    // failure (bytes that came in part are then lost).
-    bool Read(std::uint8_t* buffer, std::size_t count, std::uint32_t timeoutMs);
+    // Waits up to `timeoutMs` for exactly `count` bytes. TimedOut when they
+    // do not all come in time, DeviceLost at once when the port hangs up (an
+    // unplugged USB adapter: 0 bytes with POLLHUP) or fails (EIO); bytes that
+    // came in part are then lost.
+    ReadOutcome Read(std::uint8_t* buffer, std::size_t count, std::uint32_t timeoutMs);
     // Drops what waits in both directions.
     void Purge();
 
 private:
     explicit SerialPort(int fd) : m_fd(fd) {}
     int m_fd;
+    // Exclusive mode is the terminal's, not this descriptor's: it is cleared
+    // at the end only when this port set it.
+    bool m_exclusiveSet = false;
 };
 
 // Gives up exclusive mode on every port still open, for a program that is

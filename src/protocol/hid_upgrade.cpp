@@ -56,6 +56,7 @@ public:
         m_report.elapsedMs = TickCount() - m_startTick;
         m_report.resends = m_channel.Statistics().resends;
         m_report.timeouts = m_channel.Statistics().readTimeouts;
+        m_report.deviceLost = m_channel.Statistics().deviceLost;
         return m_report;
     }
 

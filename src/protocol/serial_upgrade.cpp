@@ -47,6 +47,7 @@ public:
         const LinkStatistics& link = m_channel.Statistics();
         m_report.resends = link.resends;
         m_report.timeouts = link.readTimeouts;
+        m_report.deviceLost = link.deviceLost;
         return m_report;
     }
 
@@ -202,6 +203,7 @@ private:
         m_report.openError = m_channel.OpenError();
         m_report.openNode = m_channel.OpenNode();
         m_report.openErrno = m_channel.OpenErrno();
+        m_report.openRateRefused = m_channel.OpenRateRefused();
         return false;
     }
 

@@ -26,6 +26,7 @@ struct UpgradeReport {
     std::uint64_t framesSent = 0;  // serial frames or HID blocks, resends not counted
     std::uint64_t resends = 0;
     std::uint64_t timeouts = 0;
+    bool deviceLost = false;  // a read found the charger gone during the run
     std::uint32_t elapsedMs = 0;
     // When an open failed: the device, why, and for a serial port its node
     // and the system's error number.
@@ -33,6 +34,7 @@ struct UpgradeReport {
     std::string deviceName;
     std::string openNode;
     int openErrno = 0;
+    std::uint32_t openRateRefused = 0;  // the rate a serial port could not run at
 };
 
 }  // namespace velmorin

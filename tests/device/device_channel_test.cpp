@@ -3,9 +3,14 @@
 // serial over a pseudo-terminal, HID over a virtual HID socket.
 #include "device/device_channel.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <functional>
 
 #include "device/channel_framing.h"
 #include "device/device_name.h"
@@ -173,6 +178,20 @@ TEST_F(ChannelTest, SerialPortIsExclusive) {
     EXPECT_FALSE(missing.Write(reinterpret_cast<const std::uint8_t*>("x"), 1));
 }
 
+TEST_F(ChannelTest, AFailedOpenLeavesAnotherProgramsExclusiveModeAlone) {
+    const PtyPeer peer(m_directory.Path(), 205);
+    const int other = ::open(peer.Node().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+    CDeviceChannel channel;
+    EXPECT_FALSE(channel.Open("COM205", 9600));
+    EXPECT_EQ(channel.OpenErrno(), EBUSY) << channel.OpenError();
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "the failed open cleared the other program's exclusive mode";
+    ::close(other);
+}
+
 // The index of the virtual HID device among all HID interfaces.
 std::uint32_t VirtualHidIndex() {
     const auto interfaces = EnumerateHidInterfaces();
@@ -230,6 +249,70 @@ TEST_F(ChannelTest, HidReportLayout) {
     EXPECT_FALSE(channel.Read(seventy.data(), 70, 200));
     EXPECT_TRUE(std::equal(seventy.begin(), seventy.begin() + 64, report.begin() + 1));
     EXPECT_EQ(seventy[64], 0xEE);
+}
+
+// A charger unplugged while the host waits for its answer: the read ends at
+// once as a lost device, not as a time-out, on a serial port (the driver
+// hangs the terminal up) and on HID (the interface closes).
+TEST_F(ChannelTest, ALostDeviceEndsTheReadAtOnce) {
+    struct Row {
+        const char* name;
+        std::function<void(CDeviceChannel&, std::function<void()>&)> connect;
+    };
+    std::unique_ptr<PtyPeer> pty;
+    std::unique_ptr<HidSocketPeer> hid;
+    const Row rows[] = {
+        {"serial",
+         [&](CDeviceChannel& channel, std::function<void()>& unplug) {
+             pty = std::make_unique<PtyPeer>(m_directory.Path(), 206);
+             ASSERT_TRUE(channel.Open("COM206", 9600)) << channel.OpenError();
+             unplug = [&] {
+                 if (!pty->HangUp()) {
+                     GTEST_SKIP() << "hanging a terminal up needs CAP_SYS_ADMIN";
+                 }
+             };
+         }},
+        {"HID",
+         [&](CDeviceChannel& channel, std::function<void()>& unplug) {
+             hid = std::make_unique<HidSocketPeer>(m_directory.Path(), "lost", 0x0483, 0x5750,
+                                                   "Varno Kestrion X", "HX2");
+             ASSERT_TRUE(channel.Open("HID" + std::to_string(VirtualHidIndex()), 0));
+             ASSERT_TRUE(hid->Accept());
+             unplug = [&] { hid->Disconnect(); };
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CDeviceChannel channel;
+        std::function<void()> unplug;
+        row.connect(channel, unplug);
+        ASSERT_TRUE(unplug);
+        unplug();
+        if (::testing::Test::IsSkipped()) {
+            return;
+        }
+        rusage before{};
+        ::getrusage(RUSAGE_THREAD, &before);
+        const auto start = std::chrono::steady_clock::now();
+        std::uint8_t answer = 0;
+        EXPECT_FALSE(channel.Read(&answer, 1, 2000));
+        const auto wall = std::chrono::steady_clock::now() - start;
+        rusage after{};
+        ::getrusage(RUSAGE_THREAD, &after);
+        const auto cpuUs = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) * 1000000 +
+                           (after.ru_utime.tv_usec - before.ru_utime.tv_usec) +
+                           (after.ru_stime.tv_sec - before.ru_stime.tv_sec) * 1000000 +
+                           (after.ru_stime.tv_usec - before.ru_stime.tv_usec);
+        std::cout << row.name << ": a read after the hang-up took "
+                  << std::chrono::duration_cast<std::chrono::microseconds>(wall).count()
+                  << " us wall, " << cpuUs << " us CPU\n";
+        EXPECT_TRUE(channel.Statistics().deviceLost);
+        EXPECT_EQ(channel.Statistics().readTimeouts, 0u);
+        // The reads after it fail the same way, and so does a write.
+        EXPECT_FALSE(channel.Read(&answer, 1, 2000));
+        EXPECT_EQ(channel.Statistics().readTimeouts, 0u);
+        EXPECT_FALSE(channel.Write(&answer, 1));
+    }
 }
 
 }  // namespace

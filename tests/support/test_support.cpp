@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -168,6 +169,10 @@ PtyPeer::PtyPeer(const std::filesystem::path& directory, std::uint32_t port,
     m_thread = std::thread([this] { Serve(); });
 }
 
+bool PtyPeer::HangUp() const {
+    return ::ioctl(m_terminal, TIOCVHANGUP) == 0;
+}
+
 PtyPeer::~PtyPeer() {
     m_stop = true;
     m_thread.join();
@@ -236,6 +241,13 @@ HidSocketPeer::~HidSocketPeer() {
         ::close(m_connection);
     }
     ::close(m_listener);
+}
+
+void HidSocketPeer::Disconnect() {
+    if (m_connection >= 0) {
+        ::close(m_connection);
+        m_connection = -1;
+    }
 }
 
 bool HidSocketPeer::Accept() {

@@ -93,6 +93,10 @@ public:
     const std::string& Node() const { return m_node; }
     std::vector<std::uint8_t> Received() const;
     void Send(const std::vector<std::uint8_t>& bytes) const;
+    // Hangs the terminal up as an unplugged USB adapter's driver does: every
+    // open descriptor then reads 0 bytes with POLLHUP and fails writes with
+    // EIO. Needs CAP_SYS_ADMIN; false without it.
+    bool HangUp() const;
 
 private:
     void Serve();
@@ -123,6 +127,8 @@ public:
     // Receives one message within `timeoutMs`; nullopt on time-out.
     std::optional<std::vector<std::uint8_t>> ReceiveReport(int timeoutMs = 2000);
     void SendReport(const std::vector<std::uint8_t>& report);
+    // Closes the host's connection, as a charger that is unplugged.
+    void Disconnect();
 
 private:
     int m_listener = -1;

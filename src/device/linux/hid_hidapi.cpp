@@ -33,10 +33,14 @@ public:
         return hid_write(m_device, report.data(), report.size()) == static_cast<int>(report.size());
     }
 
-    bool ReadReport(HidReport& report, std::uint32_t timeoutMs) override {
+    ReadOutcome ReadReport(HidReport& report, std::uint32_t timeoutMs) override {
         report.fill(0);
         const int timeout = static_cast<int>(std::min<std::uint32_t>(timeoutMs, INT_MAX));
-        return hid_read_timeout(m_device, report.data() + 1, kHidReportData, timeout) > 0;
+        const int count = hid_read_timeout(m_device, report.data() + 1, kHidReportData, timeout);
+        // hidapi reports a vanished hidraw node (ENODEV, EIO) as -1.
+        return count > 0    ? ReadOutcome::Received
+               : count == 0 ? ReadOutcome::TimedOut
+                            : ReadOutcome::DeviceLost;
     }
 
 private:

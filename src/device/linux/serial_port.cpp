@@ -77,24 +77,26 @@ void Unregister(int fd) {
 }  // namespace
 
 std::unique_ptr<SerialPort> SerialPort::Open(const std::string& node, std::uint32_t baudRate,
-                                             std::string& error) {
+                                             SerialOpenFailure& failure) {
+    const auto fail = [&](const char* what, int error) {
+        failure.text = Failure(node, what, error);
+        failure.error = error;
+        return nullptr;
+    };
     const int fd = OpenNode(node);
     if (fd < 0) {
-        error = Failure(node, "", errno);
-        return nullptr;
+        return fail("", errno);
     }
     std::unique_ptr<SerialPort> port(new SerialPort(fd));
     if (HeldElsewhere(fd)) {
-        error = Failure(node, "", EBUSY);
-        return nullptr;
+        return fail("", EBUSY);
     }
     // Keeps root, whom exclusive mode does not stop, out through the lock.
-    ::ioctl(fd, TIOCEXCL);
+    port->m_exclusiveSet = ::ioctl(fd, TIOCEXCL) == 0;
 
     struct termios settings {};
     if (::tcgetattr(fd, &settings) != 0) {
-        error = Failure(node, "not a serial port: ", errno);
-        return nullptr;
+        return fail("not a serial port: ", errno);
     }
     const tcflag_t hardwareFlowControl = settings.c_cflag & CRTSCTS;
     ::cfmakeraw(&settings);  // also ends software flow control, which would eat bytes
@@ -103,13 +105,20 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& node, std::uint3
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
-        error = Failure(node, "cannot set 8N1: ", errno);
-        return nullptr;
+        return fail("cannot set 8N1: ", errno);
     }
+    const std::string rateText = "cannot set " + std::to_string(baudRate) + " baud: ";
     if (!linux_serial::SetBaudRate(fd, baudRate)) {
-        const int reason = errno;
-        error =
-            Failure(node, ("cannot set " + std::to_string(baudRate) + " baud: ").c_str(), reason);
+        return fail(rateText.c_str(), errno);
+    }
+    // A UART that cannot make the rate keeps its old one without an error
+    // (a 16550 stops at 115200), and the bootloader would never hear us.
+    const std::uint32_t rateKept = linux_serial::GetBaudRate(fd);
+    if (!BaudRateTaken(baudRate, rateKept)) {
+        failure.text = "cannot open " + node + ": " + rateText + "the port stays at " +
+                       std::to_string(rateKept) + " baud";
+        failure.error = EINVAL;
+        failure.rateKept = rateKept;
         return nullptr;
     }
     // USB-serial adapters otherwise hold a short answer back for up to 16 ms.
@@ -132,14 +141,14 @@ void ReleaseSerialPortsForExit() {
 }
 
 SerialPort::~SerialPort() {
-    const int reason = errno;  // a failed Open reports through errno
     Unregister(m_fd);
     // Exclusive mode belongs to the tty, not to this descriptor: it would
     // outlive the close while another holder (the simulator) keeps the
-    // terminal open.
-    ::ioctl(m_fd, TIOCNXCL);
+    // terminal open. Another program's exclusive mode is left alone.
+    if (m_exclusiveSet) {
+        ::ioctl(m_fd, TIOCNXCL);
+    }
     ::close(m_fd);
-    errno = reason;
 }
 
 bool SerialPort::Write(const std::uint8_t* data, std::size_t count) {
@@ -169,9 +178,10 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t count) {
     return true;
 }
 
-bool SerialPort::Read(std::uint8_t* buffer, std::size_t count, std::uint32_t timeoutMs) {
+ReadOutcome SerialPort::Read(std::uint8_t* buffer, std::size_t count, std::uint32_t timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::size_t received = 0;
+    bool hungUp = false;
     while (received < count) {
         const ssize_t n = ::read(m_fd, buffer + received, count - received);
         if (n > 0) {
@@ -182,27 +192,39 @@ bool SerialPort::Read(std::uint8_t* buffer, std::size_t count, std::uint32_t tim
             continue;
         }
         if (n < 0 && errno != EAGAIN) {
-            return false;  // the device went away (EIO) or failed
+            return ReadOutcome::DeviceLost;  // EIO: the device went away or failed
+        }
+        // Raw mode without a minimum returns 0 bytes when nothing waits; after
+        // a hang-up (an unplugged adapter) it does so for ever, while poll
+        // keeps saying the port is readable.
+        if (hungUp) {
+            return ReadOutcome::DeviceLost;
         }
         struct pollfd wait {
             m_fd, POLLIN, 0
         };
         const int remaining = RemainingMs(deadline);
         if (remaining == 0) {
-            return false;
+            return ReadOutcome::TimedOut;
         }
         const int ready = ::poll(&wait, 1, remaining);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready <= 0) {
-            return false;
+        if (ready < 0) {
+            return ReadOutcome::DeviceLost;
         }
-        if ((wait.revents & POLLIN) == 0) {
-            return false;  // hung up or failed with nothing to read
+        if (ready == 0) {
+            return ReadOutcome::TimedOut;
+        }
+        if ((wait.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            if ((wait.revents & POLLIN) == 0) {
+                return ReadOutcome::DeviceLost;
+            }
+            hungUp = true;  // take what was received before the hang-up, then stop
         }
     }
-    return true;
+    return ReadOutcome::Received;
 }
 
 void SerialPort::Purge() {

@@ -28,7 +28,7 @@ public:
                static_cast<ssize_t>(report.size());
     }
 
-    bool ReadReport(HidReport& report, std::uint32_t timeoutMs) override {
+    ReadOutcome ReadReport(HidReport& report, std::uint32_t timeoutMs) override {
         struct pollfd wait {
             m_fd, POLLIN, 0
         };
@@ -37,11 +37,21 @@ public:
         do {
             ready = ::poll(&wait, 1, timeout);
         } while (ready < 0 && errno == EINTR);
-        if (ready <= 0 || (wait.revents & POLLIN) == 0) {
-            return false;
+        if (ready == 0) {
+            return ReadOutcome::TimedOut;
+        }
+        if (ready < 0 || (wait.revents & POLLIN) == 0) {
+            return ReadOutcome::DeviceLost;  // the device closed its end
         }
         report.fill(0);
-        return ::recv(m_fd, report.data(), report.size(), 0) == static_cast<ssize_t>(report.size());
+        const ssize_t received = ::recv(m_fd, report.data(), report.size(), 0);
+        if (received <= 0) {
+            return ReadOutcome::DeviceLost;  // 0: the end of the connection
+        }
+        // A message of another size is no report: a failed read, though the
+        // device is still there.
+        return received == static_cast<ssize_t>(report.size()) ? ReadOutcome::Received
+                                                               : ReadOutcome::TimedOut;
     }
 
 private:
