@@ -13,9 +13,14 @@
 namespace velmorin::cli {
 namespace {
 
-// The processes that have `node` open, as "PID (command)".
-std::vector<std::string> Holders(const std::string& node) {
-    std::vector<std::string> holders;
+struct Holder {
+    std::string pid;
+    std::string command;
+};
+
+// The processes that have `node` open.
+std::vector<Holder> Holders(const std::string& node) {
+    std::vector<Holder> holders;
     std::error_code error;
     const auto target = std::filesystem::canonical(node, error);
     if (error) {
@@ -32,7 +37,7 @@ std::vector<std::string> Holders(const std::string& node) {
             if (std::filesystem::read_symlink(fd.path(), linkError) == target) {
                 std::string command;
                 std::getline(std::ifstream(process.path() / "comm"), command);
-                holders.push_back(pid + " (" + command + ")");
+                holders.push_back({pid, command});
                 break;
             }
         }
@@ -42,8 +47,15 @@ std::vector<std::string> Holders(const std::string& node) {
 
 }  // namespace
 
-std::vector<std::string> ExplainPortFailure(const std::string& node, int error) {
+std::vector<std::string> ExplainPortFailure(const std::string& node, int error,
+                                            std::uint32_t rateRefused) {
     std::vector<std::string> lines;
+    if (rateRefused != 0) {
+        lines.push_back("The port cannot run at " + std::to_string(rateRefused) + " baud (" + node +
+                        "): the charger's bootloader needs it. Use a USB-serial adapter that "
+                        "can, or the charger's own USB connection.");
+        return lines;
+    }
     if (node.empty() || error == ENOENT || error == ENODEV || error == ENXIO) {
         lines.push_back(
             "No such device" + (node.empty() ? std::string() : ": " + node) +
@@ -52,30 +64,46 @@ std::vector<std::string> ExplainPortFailure(const std::string& node, int error) 
     }
     if (error == EBUSY) {
         lines.push_back(node + " is busy: another program holds it.");
-        for (const std::string& holder : Holders(node)) {
-            lines.push_back("  held by process " + holder);
+        bool modemManager = false;
+        for (const Holder& holder : Holders(node)) {
+            lines.push_back("  held by process " + holder.pid + " (" + holder.command + ")");
+            modemManager = modemManager || holder.command == "ModemManager";
+        }
+        if (modemManager) {
+            // It probes new serial devices with AT commands for several
+            // seconds, which a bootloader would take for frames.
+            lines.push_back(
+                "ModemManager is probing the port as a modem. Install the udev rule that tells "
+                "it to leave chargers alone (" +
+                std::string(kSerialUdevRule) + " in " + kUdevRulePath +
+                "), re-plug the charger, or stop it with `sudo systemctl stop ModemManager`.");
+            return lines;
         }
         lines.push_back("Close that program (or wait for its upgrade to end) and try again.");
         return lines;
     }
     if (error == EACCES || error == EPERM) {
         lines.push_back("No permission to open " + node + ".");
+        const std::string rule = "install the udev rule " + std::string(kSerialUdevRule) + " in " +
+                                 kUdevRulePath +
+                                 " and re-plug the charger (it serves local logins)";
         // Joining the node's group helps only where that group may read and
         // write it; never advise joining root's group.
         struct stat status {};
         const mode_t groupReadWrite = S_IRGRP | S_IWGRP;
+        const group* owner = nullptr;
         if (::stat(node.c_str(), &status) == 0 && status.st_gid != 0 &&
             (status.st_mode & groupReadWrite) == groupReadWrite) {
-            const group* owner = ::getgrgid(status.st_gid);
-            if (owner != nullptr) {
-                lines.push_back("  It belongs to the group '" + std::string(owner->gr_name) +
-                                "': add yourself with `sudo usermod -aG " + owner->gr_name +
-                                " $USER`, then log in again,");
-            }
+            owner = ::getgrgid(status.st_gid);
         }
-        lines.push_back(
-            "  or install a udev rule such as SUBSYSTEM==\"tty\", ATTRS{product}==\"Varno*\", "
-            "MODE=\"0660\", TAG+=\"uaccess\" in /etc/udev/rules.d/70-kestrion.rules.");
+        if (owner != nullptr) {
+            lines.push_back("  It belongs to the group '" + std::string(owner->gr_name) +
+                            "': add yourself with `sudo usermod -aG " + owner->gr_name +
+                            " $USER`, then log in again;");
+            lines.push_back("  or " + rule + ".");
+        } else {
+            lines.push_back("  To fix it, " + rule + ".");
+        }
         return lines;
     }
     lines.push_back(std::string(std::strerror(error)) + " (" + node + ")");
