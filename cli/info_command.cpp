@@ -10,6 +10,7 @@
 
 #include "image/file_info_display.h"
 #include "image/update_image.h"
+#include "output.h"
 #include "terminal_text.h"
 
 namespace velmorin::cli {
@@ -46,6 +47,18 @@ std::string_view FormDescription(SealedForm form) {
     return form == SealedForm::WholeFile ? "whole file (Triple DES)" : "header only (AES-128)";
 }
 
+// The chargers an accepted file can go to: the HID upgrade loads either form,
+// the serial upgrade the whole-file form alone.
+nlohmann::json ChargerKinds(SealedForm form) {
+    return form == SealedForm::WholeFile ? nlohmann::json{"serial", "hid"} : nlohmann::json{"hid"};
+}
+
+std::string_view ChargerDescription(SealedForm form) {
+    return form == SealedForm::WholeFile
+               ? "serial and HID"
+               : "HID only (a serial charger takes the whole-file form alone)";
+}
+
 // The reason shown for a rejected file: the window's own text, or for a file
 // that cannot be opened (the window then shows nothing) what the system said.
 std::string RejectionText(const ImageCheck& check, const RecordedFileInfo& display) {
@@ -71,6 +84,7 @@ int RunInfoCommand(const std::string& path, bool json) {
             out["type"] = display.m_info.type;
             out["memo"] = display.m_info.memo;
             out["form"] = FormName(check.form);
+            out["chargers"] = ChargerKinds(check.form);
             out["model_code"] = header.modelCode;
             out["plain_payload"] = header.plainPayload != 0;
             out["payload_length"] = header.payloadLength;
@@ -79,7 +93,7 @@ int RunInfoCommand(const std::string& path, bool json) {
             out["reason"] = RejectionText(check, display);
         }
         std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-        return check.Accepted() ? 0 : 1;
+        return FinishOutput(check.Accepted() ? 0 : 1);
     }
 
     if (!check.Accepted()) {
@@ -88,14 +102,17 @@ int RunInfoCommand(const std::string& path, bool json) {
     }
     char modelCode[16];
     std::snprintf(modelCode, sizeof modelCode, "0x%02X", header.modelCode);
-    std::cout << "Version: " << TerminalSafe(display.m_info.version) << '\n'
-              << "Type: " << TerminalSafe(display.m_info.type) << '\n'
-              << "Memo: " << TerminalSafe(display.m_info.memo) << '\n'
+    // One "Label: value" line each: a line break or tab in a text shows as
+    // an escape, so a memo cannot add lines of its own.
+    std::cout << "Version: " << TerminalSafeField(display.m_info.version) << '\n'
+              << "Type: " << TerminalSafeField(display.m_info.type) << '\n'
+              << "Memo: " << TerminalSafeField(display.m_info.memo) << '\n'
               << "Form: " << FormDescription(check.form) << '\n'
+              << "Chargers: " << ChargerDescription(check.form) << '\n'
               << "Model code: " << modelCode << '\n'
               << "Payload length: " << header.payloadLength << " bytes"
               << (header.plainPayload != 0 ? " (sent unmasked over HID)" : "") << '\n';
-    return 0;
+    return FinishOutput(0);
 }
 
 }  // namespace velmorin::cli

@@ -8,6 +8,7 @@
 
 #include "app/device_table.h"
 #include "image/code_page.h"
+#include "output.h"
 #include "terminal_text.h"
 
 namespace velmorin::cli {
@@ -29,20 +30,23 @@ int RunListCommand(bool includeComPorts, bool json) {
             out["error"] = rebuild.discoveryError;
         }
         std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-        return 0;
+        return FinishOutput(0);
     }
     if (!rebuild.discoveryError.empty()) {
         std::cerr << TerminalSafe(rebuild.discoveryError) << '\n';
     }
+    // Two tab-separated columns, one line per device: line breaks and tabs
+    // in the devices' texts show as escapes.
     for (int i = 0; i < g_deviceCount; ++i) {
-        std::cout << TerminalSafe(g_deviceTable[static_cast<std::size_t>(i)].deviceName) << '\t'
-                  << TerminalSafe(CodePageToUtf8(rebuild.lines[static_cast<std::size_t>(i)]))
+        std::cout << TerminalSafeField(g_deviceTable[static_cast<std::size_t>(i)].deviceName)
+                  << '\t'
+                  << TerminalSafeField(CodePageToUtf8(rebuild.lines[static_cast<std::size_t>(i)]))
                   << '\n';
     }
     if (g_deviceCount == 0) {
         std::cerr << kTextDeviceNotFound << '\n';
     }
-    return 0;
+    return FinishOutput(0);
 }
 
 }  // namespace velmorin::cli

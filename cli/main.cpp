@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: MIT
 // velmorin-cli: the tool's jobs from a terminal and from scripts.
+#include <langinfo.h>
+
 #include <CLI/CLI.hpp>
+#include <clocale>
+#include <cstring>
+#include <iostream>
 #include <string>
 
 #include "info_command.h"
@@ -8,7 +13,48 @@
 #include "online_commands.h"
 #include "update_command.h"
 
+namespace {
+
+// hidapi turns the chargers' USB strings (UTF-8 in sysfs) into wide text
+// with the locale's character type; in the C locale, which a program has
+// until it sets one, every non-ASCII string turns out empty. The character
+// type comes from the environment when that names a UTF-8 locale, else it
+// is C.UTF-8: the program's own texts are UTF-8 whatever the locale. Only
+// the character type changes: numbers print as they do in the C locale.
+void SetCharacterType() {
+    const char* chosen = std::setlocale(LC_CTYPE, "");
+    if (chosen != nullptr && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) {
+        return;
+    }
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
+        std::setlocale(LC_CTYPE, "C");
+    }
+}
+
+// The first argument that is not an option names the command; CLI11 would
+// only say that a command is required.
+bool RefuseUnknownCommand(const CLI::App& app, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument.empty() || argument.front() == '-') {
+            continue;
+        }
+        try {
+            app.get_subcommand(argument);
+            return false;
+        } catch (const CLI::OptionNotFound&) {
+        }
+        std::cerr << "velmorin-cli: unknown command \"" << argument << "\"\n"
+                  << "Run with --help for more information.\n";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    SetCharacterType();
     CLI::App app{"Firmware update tool for Kestrion chargers, from a terminal.", "velmorin-cli"};
     app.require_subcommand(1);
 
@@ -54,6 +100,9 @@ int main(int argc, char** argv) {
     download->add_option("-o,--output", downloadPath,
                          "where to save it (default: its file name in this directory)");
 
+    if (RefuseUnknownCommand(app, argc, argv)) {
+        return 2;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Text from update files and chargers, made safe to print on a terminal.
+// Text from update files, chargers and the catalogue, made safe to print on
+// a terminal.
 #pragma once
 
 #include <string>
@@ -11,5 +12,11 @@ namespace velmorin::cli {
 // other control character, which could move the cursor or change the
 // terminal's state, becomes U+FFFD.
 std::string TerminalSafe(std::string_view utf8);
+
+// For a field of a line or a column of a table: as TerminalSafe, but a line
+// break shows as \n (a CR LF pair too), a lone CR as \r, a tab as \t and a
+// backslash as \\, so the text can neither start a line nor shift a column
+// and the escapes stay unambiguous.
+std::string TerminalSafeField(std::string_view utf8);
 
 }  // namespace velmorin::cli

@@ -22,8 +22,10 @@ struct SealOptions {
     std::optional<std::uint32_t> claimedLength;
 };
 
-// Writes the sealed file; returns the exit status (0, or 1 with a message on
-// standard error).
+// Writes the sealed file; returns the exit status: 0, 1 with a message on
+// standard error when the payload cannot be read (it must be a regular
+// file) or sealed or the file cannot be written, 2 for a --form or
+// --model-code that is no such value.
 int RunSealCommand(const SealOptions& options);
 
 }  // namespace velmorin::sim

@@ -48,15 +48,19 @@ std::vector<std::string> FillDeviceTable(const std::vector<SSerInfo>& records,
             break;  // the table's room; further devices are not listed
         }
         DeviceEntry& entry = g_deviceTable[static_cast<std::size_t>(g_deviceCount)];
+        // A port's own name where discovery knows it: a product text such as
+        // "Kestrion (2A)" in the friendly name must not name the device.
+        const std::string deviceName =
+            !record.portName.empty() ? record.portName : BracketedName(record.friendlyName);
         if (record.isUsbDevice == 1) {
             entry.modelText = record.busDescription;
             entry.serialText = SerialFieldOfDevicePath(record.devicePath);
-            entry.deviceName = BracketedName(record.friendlyName);
+            entry.deviceName = deviceName;
             lines.push_back("Type: " + entry.modelText + ", S/N:" + entry.serialText);
         } else if (includeComPorts) {
             entry.modelText = kPlainPortModel;
             entry.serialText.clear();
-            entry.deviceName = BracketedName(record.friendlyName);
+            entry.deviceName = deviceName;
             lines.push_back(record.friendlyName);
         } else {
             continue;

@@ -16,6 +16,7 @@ void AppendVirtualSerialPorts(std::vector<SSerInfo>& list) {
     for (const VirtualSerialDevice& device : ReadVirtualDevices().serial) {
         const std::string portName = "COM" + std::to_string(device.portNumber);
         SSerInfo record;
+        record.portName = portName;
         record.devicePath = "\\\\?\\virtual#" + portName + "#" +
                             DevicePathField(device.serialNumber) + "#" + device.node;
         record.friendlyName = device.friendlyName;

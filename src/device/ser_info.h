@@ -15,7 +15,7 @@ struct SSerInfo {
     // fields whose third is the USB serial number (the instance) and whose
     // last is the device node. For a HID charger: "##" and its serial number.
     std::string devicePath;
-    std::string portName;      // COMn for ports found by name; empty here
+    std::string portName;      // COMn, the name the port is opened by
     std::string friendlyName;  // e.g. "Varno Kestrion X (COM33)", "Varno USB(HID3)"
     // 1 for a device that the device list treats as a charger on USB.
     std::int32_t isUsbDevice = 0;

@@ -13,6 +13,7 @@
 #include "device/device_watcher.h"
 #include "device/hid_discovery.h"
 #include "device/port_discovery.h"
+#include "device/serial_node.h"
 #include "device/virtual/virtual_devices.h"
 #include "support/mocked_system.h"
 #include "support/test_support.h"
@@ -162,12 +163,83 @@ TEST_F(DiscoveryTest, VirtualPortsComeLastAndTheProbeDropsBusyOrMissingOnes) {
         }
         return friendlyNames;
     };
+    // A description whose node is gone is no device, probe or not.
     EXPECT_EQ(names(false),
               (std::vector<std::string>{"Varno Kestrion X (COM33)", "Test Charger (COM201)",
-                                        "Gone (COM202)", "Test Charger (COM203)"}));
+                                        "Test Charger (COM203)"}));
     // The mocked ttyUSB0 has no node to open, so the probe drops it too.
     EXPECT_EQ(names(true), (std::vector<std::string>{"Test Charger (COM201)"}));
     ::close(holder);
+}
+
+// The device name is the port's own COMn, whatever the product text around
+// it holds: a bracket in a product must not become the device name.
+TEST_F(DiscoveryTest, DeviceNamesAreThePortsOwnWhateverTheProductSays) {
+    m_system.AddUsbSerial("ttyUSB0", {"0403", "6001", "Varno Kestrion (2A)", "S1"});
+    const testing::PtyPeer charger(m_virtualDirectory.Path(), 201);
+    std::ofstream(m_virtualDirectory.Path() / "COM201.json")
+        << R"json({"kind":"serial","port":"COM201","node":")json" << charger.Node()
+        << R"json(","friendly_name":"Kestrion (B) (COM201)","bus_description":"Varno (B)"})json";
+
+    std::vector<SSerInfo> list;
+    EnumeratePorts(list, false);
+    EXPECT_EQ(
+        FillDeviceTable(list, true),
+        (std::vector<std::string>{"Type: Varno Kestrion (2A), S/N:S1", "Type: Varno (B), S/N:"}));
+    ASSERT_EQ(g_deviceCount, 2);
+    EXPECT_EQ(g_deviceTable[0].deviceName, "COM33");
+    EXPECT_EQ(g_deviceTable[1].deviceName, "COM201");
+}
+
+// Descriptions left behind by simulators that could not clean up (their node
+// or their listener gone) are not devices; one that claims the number of one
+// of the system's own ports is skipped with a warning, since it would list
+// as a charger but open the system's port.
+TEST_F(DiscoveryTest, UnreachableAndClashingVirtualDevicesAreSkipped) {
+    const auto describe = [&](const std::string& file, const std::string& text) {
+        std::ofstream(m_virtualDirectory.Path() / file) << text;
+    };
+    const testing::PtyPeer live(m_virtualDirectory.Path(), 201);
+    describe(
+        "COM202.json",
+        R"({"kind":"serial","port":"COM202","node":"/dev/pts/999999","bus_description":"Varno"})");
+    // The system's first port that has a node here (most machines have
+    // ttyS0, COM1); the mocked test bed makes no nodes of its own.
+    std::uint32_t systemPort = 0;
+    for (std::uint32_t port = 1; port <= 160 && systemPort == 0; ++port) {
+        const auto node = SystemNodeForComNumber(port);
+        systemPort = node && std::filesystem::exists(*node) ? port : 0;
+    }
+    const std::string clash = "COM" + std::to_string(systemPort);
+    if (systemPort != 0) {
+        describe(clash + ".json", R"({"kind":"serial","port":")" + clash + R"(","node":")" +
+                                      live.Node() + R"(","bus_description":"Varno Clash"})");
+    }
+    // A socket file with nobody listening: a HID simulator killed outright.
+    {
+        const testing::HidSocketPeer killed(m_virtualDirectory.Path(), "killed", 0x0483, 0x5750,
+                                            "Varno Killed", "K1");
+    }
+    describe("killed.json",
+             R"({"kind":"hid","socket":"killed.sock","vendor_id":1155,"product_id":22352})");
+    ASSERT_TRUE(std::filesystem::exists(m_virtualDirectory.Path() / "killed.sock"));
+    const testing::HidSocketPeer alive(m_virtualDirectory.Path(), "alive", 0x0483, 0x5750,
+                                       "Varno Alive", "A1");
+
+    ::testing::internal::CaptureStderr();
+    const VirtualDevices devices = ReadVirtualDevices();
+    const std::string warnings = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(devices.serial.size(), 1u);
+    EXPECT_EQ(devices.serial[0].portNumber, 201u);
+    ASSERT_EQ(devices.hid.size(), 1u);
+    EXPECT_EQ(devices.hid[0].serialNumber, "A1");
+    if (systemPort == 0) {
+        GTEST_SKIP() << "no system serial node here to clash with";
+    }
+    EXPECT_NE(warnings.find(clash + ".json describes " + clash + ", which is this system's " +
+                            *SystemNodeForComNumber(systemPort)),
+              std::string::npos)
+        << warnings;
 }
 
 TEST_F(DiscoveryTest, WatcherSeesUdevEventsAndDescriptionFiles) {

@@ -47,7 +47,10 @@ void AddVirtualDevice(std::string_view description, const std::filesystem::path&
 std::optional<std::filesystem::path> VirtualDeviceDirectory();
 
 // Reads every *.json file of the directory afresh, in file-name order.
-// Files that cannot be read or do not describe a device are skipped.
+// Files that cannot be read or do not describe a device are skipped, and so
+// are devices that cannot be reached (a serial node that is gone, a HID
+// socket nobody listens on) and serial devices that claim the COM number of
+// one of the system's own ports (with a warning on standard error).
 VirtualDevices ReadVirtualDevices();
 VirtualDevices ReadVirtualDevices(const std::filesystem::path& directory);
 

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+// The commands' output going nowhere: a standard output that refuses every
+// write (/dev/full) is an error that a script must see in the exit status.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace velmorin {
+namespace {
+
+using testing::ProgramOutcome;
+using testing::RunProgram;
+
+// Runs a program with /dev/full as its standard output; `out` stays empty.
+ProgramOutcome RunIntoFullDevice(const std::vector<std::string>& args) {
+    const testing::TempDirectory directory;
+    const auto errPath = directory.Path() / "err";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int full = ::open("/dev/full", O_WRONLY);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(full, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        std::vector<char*> argv;
+        for (const auto& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ProgramOutcome outcome;
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::stringstream err;
+    err << std::ifstream(errPath).rdbuf();
+    outcome.err = err.str();
+    return outcome;
+}
+
+TEST(CliOutput, AFailedWriteIsAnError) {
+    const testing::TempDirectory directory;
+    const std::string dir = directory.Path().string();
+    const testing::BackgroundProgram charger({VELMORIN_SIM, "hid", "--dir", dir});
+    ASSERT_TRUE(testing::WaitForFile(directory.Path() / "charger1.json"));
+    const testing::ScopedEnvironment environment("VELMORIN_VIRTUAL_DEVICES", dir);
+    const std::string file = dir + "/update.bin";
+    testing::WriteBytes(dir + "/payload", std::vector<std::uint8_t>(64, 0x5A));
+    ASSERT_EQ(RunProgram({VELMORIN_SIM, "seal", dir + "/payload", "-o", file}).exitCode, 0);
+
+    const std::vector<std::vector<std::string>> rows = {
+        {UMOCKDEV_WRAPPER, "--empty", VELMORIN_CLI, "list"},
+        {UMOCKDEV_WRAPPER, "--empty", VELMORIN_CLI, "list", "--json"},
+        {VELMORIN_CLI, "info", file},
+        {VELMORIN_CLI, "info", "--json", file},
+    };
+    for (const auto& args : rows) {
+        SCOPED_TRACE(args[args.size() - 2] + " " + args.back());
+        // The same command into a file succeeds: only the output fails.
+        ASSERT_EQ(RunProgram(args).exitCode, 0);
+        const ProgramOutcome outcome = RunIntoFullDevice(args);
+        EXPECT_EQ(outcome.exitCode, 1);
+        EXPECT_EQ(outcome.err, "velmorin-cli: cannot write the output: No space left on device\n");
+    }
+}
+
+}  // namespace
+}  // namespace velmorin
