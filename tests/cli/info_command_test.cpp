@@ -137,8 +137,7 @@ TEST_F(CliTest, InfoJsonForScripts) {
                    "header", "--memo", "two\nlines"})
                   .exitCode,
               0);
-    auto headerJson =
-        nlohmann::json::parse(Run({VELMORIN_CLI, "info", "--json", headerForm}).out);
+    auto headerJson = nlohmann::json::parse(Run({VELMORIN_CLI, "info", "--json", headerForm}).out);
     EXPECT_EQ(headerJson["chargers"], nlohmann::json({"hid"}));
     EXPECT_EQ(headerJson["memo"], "two\nlines");
 
