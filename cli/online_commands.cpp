@@ -2,6 +2,9 @@
 // Catalogue commands.
 #include "online_commands.h"
 
+#include <unistd.h>
+
+#include <csignal>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -13,31 +16,153 @@
 namespace velmorin::cli {
 namespace {
 
-std::string Shown(const std::string& catalogueText) {
-    return TerminalSafe(CodePageToUtf8(catalogueText));
+// The signal that asked the program to end while it fetched, 0 while none
+// did. The transfers look at it several times a second and end early, so
+// that their temporary files are removed on the way out.
+volatile std::sig_atomic_t g_endingSignal = 0;
+
+void OnEndingSignal(int signal) {
+    g_endingSignal = signal;
 }
 
-bool FetchWithReport() {
-    return FetchCatalogue([](const std::string& text) { std::cerr << TerminalSafe(text) << '\n'; });
+// Ctrl-C, kill and a closed terminal end a fetch or a download the same way.
+class EndingSignals {
+public:
+    EndingSignals() {
+        struct sigaction action {};
+        action.sa_handler = OnEndingSignal;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], &action, &m_previous[i]);
+        }
+    }
+    ~EndingSignals() {
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            ::sigaction(kSignals[i], &m_previous[i], nullptr);
+        }
+    }
+    EndingSignals(const EndingSignals&) = delete;
+    EndingSignals& operator=(const EndingSignals&) = delete;
+
+    static bool Received() { return g_endingSignal != 0; }
+
+    // Ends the program by the signal it received, as it would have ended
+    // without the handler (the caller has cleaned up by now).
+    [[noreturn]] static void EndBySignal() {
+        const int signal = g_endingSignal;
+        std::cout.flush();
+        std::cerr << "Interrupted.\n";
+        std::cerr.flush();
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        std::_Exit(128 + signal);
+    }
+
+private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_previous[std::size(kSignals)]{};
+};
+
+std::string Shown(const std::string& text) {
+    return TerminalSafe(CodePageToUtf8(text));
+}
+
+// One column of a tab-separated line: a tab or a line break in it would
+// shift the columns or start a row of its own.
+std::string Column(const std::string& catalogueText) {
+    return TerminalSafeField(CodePageToUtf8(catalogueText));
+}
+
+void PrintJson(const nlohmann::json& value) {
+    std::cout << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
+nlohmann::json Outcome(std::string_view outcome, const std::string& reason) {
+    return {{"outcome", outcome}, {"reason", reason}};
+}
+
+// The catalogue fetch of the three commands: the server being asked is named
+// on a terminal, and a failure of both is reported on standard error.
+CatalogueFetchResult Fetch() {
+    CatalogueFetch how;
+    how.report = [](const std::string& text) { std::cerr << TerminalSafe(text) << '\n'; };
+    if (::isatty(STDERR_FILENO) != 0) {
+        how.asking = [](const std::string& host) {
+            std::cerr << "Asking " << TerminalSafe(host) << " for the catalogue..." << std::endl;
+        };
+    }
+    how.stop = [] { return EndingSignals::Received(); };
+    return TryFetchCatalogue(how);
+}
+
+bool SettingsUsable(std::string_view command) {
+    const std::string problem = ServerSettingsProblem();
+    if (!problem.empty()) {
+        std::cerr << "velmorin-cli " << command << ": " << TerminalSafe(problem) << '\n';
+    }
+    return problem.empty();
 }
 
 }  // namespace
 
 int RunCheckReleaseCommand() {
-    std::string address;
-    if (CheckForNewRelease(address)) {
-        std::cout << "Please download the newly released version: " << Shown(address) << '\n';
-        return 0;
+    if (!SettingsUsable("check-release")) {
+        return 2;
     }
-    std::cout << "No newer release than " << kOwnVersion << " is named.\n";
-    return 1;
+    const EndingSignals signals;
+    const ReleaseCheck check = CheckRelease([] { return EndingSignals::Received(); });
+    if (EndingSignals::Received()) {
+        EndingSignals::EndBySignal();
+    }
+    switch (check.outcome) {
+    case ReleaseCheckOutcome::Newer:
+        std::cout << "Please download the newly released version: " << Shown(check.address) << '\n';
+        return 0;
+    case ReleaseCheckOutcome::NotNewer:
+        std::cout << "No newer release than " << kOwnVersion << " is named.\n";
+        return 1;
+    case ReleaseCheckOutcome::CouldNotCheck:
+        break;
+    }
+    std::cerr << "Could not check for a newer release:\n" << TerminalSafe(check.reason) << '\n';
+    return kCouldNotCheck;
 }
 
 int RunCatalogueCommand(bool json) {
-    if (!FetchWithReport()) {
+    if (!SettingsUsable("catalogue")) {
+        if (json) {
+            PrintJson(Outcome("bad-setting", ServerSettingsProblem()));
+        }
+        return 2;
+    }
+    const EndingSignals signals;
+    const CatalogueFetchResult fetch = Fetch();
+    const std::vector<UpdateEntry> entries =
+        fetch.fetched ? LoadCatalogue() : std::vector<UpdateEntry>{};
+    if (EndingSignals::Received()) {
+        if (json) {
+            PrintJson(Outcome("interrupted", "Interrupted."));
+        }
+        EndingSignals::EndBySignal();
+    }
+    if (!fetch.fetched) {
+        if (json) {
+            nlohmann::json out = Outcome(
+                "fetch-failed", TransferFailureText("Connecting server failed.", fetch.failure));
+            out["error_code"] = static_cast<std::uint32_t>(fetch.failure.status);
+            PrintJson(out);
+        }
         return 1;
     }
-    const std::vector<UpdateEntry> entries = LoadCatalogue();
+    if (entries.empty()) {
+        constexpr char kEmpty[] = "The catalogue lists no update files.";
+        if (json) {
+            PrintJson(Outcome("empty", kEmpty));
+        } else {
+            std::cerr << kEmpty << '\n';
+        }
+        return 1;
+    }
     if (json) {
         nlohmann::json rows = nlohmann::json::array();
         for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -50,23 +175,39 @@ int RunCatalogueCommand(bool json) {
                             {"url", CodePageToUtf8(e.url)},
                             {"note", CodePageToUtf8(e.note)}});
         }
-        std::cout << rows.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        PrintJson(rows);
         return 0;
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const UpdateEntry& e = entries[i];
-        std::cout << i << '\t' << Shown(e.type) << '\t' << Shown(e.fileName) << '\t'
-                  << Shown(e.version) << '\t' << Shown(e.updated) << '\t' << Shown(e.url) << '\t'
-                  << Shown(e.note) << '\n';
+        std::cout << i << '\t' << Column(e.type) << '\t' << Column(e.fileName) << '\t'
+                  << Column(e.version) << '\t' << Column(e.updated) << '\t' << Column(e.url) << '\t'
+                  << Column(e.note) << '\n';
     }
     return 0;
 }
 
 int RunDownloadCommand(int index, const std::string& path) {
-    if (!FetchWithReport()) {
+    if (!SettingsUsable("download")) {
+        return 2;
+    }
+    // A target that cannot take a download is refused before anything is fetched.
+    if (!path.empty()) {
+        if (const std::string problem = DownloadTargetProblem(path); !problem.empty()) {
+            std::cerr << "velmorin-cli download: " << TerminalSafe(problem) << '\n';
+            return 1;
+        }
+    }
+    const EndingSignals signals;
+    const CatalogueFetchResult fetch = Fetch();
+    const std::vector<UpdateEntry> entries =
+        fetch.fetched ? LoadCatalogue() : std::vector<UpdateEntry>{};
+    if (EndingSignals::Received()) {
+        EndingSignals::EndBySignal();
+    }
+    if (!fetch.fetched) {
         return 1;
     }
-    const std::vector<UpdateEntry> entries = LoadCatalogue();
     if (index < 0 || static_cast<std::size_t>(index) >= entries.size()) {
         std::cerr << "velmorin-cli download: the catalogue has no entry " << index << " ("
                   << entries.size() << " entries)\n";
@@ -74,9 +215,15 @@ int RunDownloadCommand(int index, const std::string& path) {
     }
     const UpdateEntry& entry = entries[static_cast<std::size_t>(index)];
     const std::string target = path.empty() ? ProposedFileName(entry.fileName) : path;
-    TransferLimits limits;
-    limits.maxBytes = kMaxUpdateFileBytes;
-    const TransferResult result = DownloadToFile(entry.url, target, limits);
+    const TransferResult result =
+        DownloadUpdateFile(entry.url, target, [] { return EndingSignals::Received(); });
+    if (static_cast<std::uint32_t>(result.status) == kTransferStatusStopped) {
+        EndingSignals::EndBySignal();
+    }
+    if (result.Rejected()) {
+        std::cerr << TerminalSafe(RejectedDownloadText(result, target)) << '\n';
+        return 1;
+    }
     if (!result.Succeeded()) {
         std::cerr << TerminalSafe(TransferFailureText("Download failed.", result)) << '\n';
         return 1;

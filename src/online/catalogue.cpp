@@ -2,12 +2,19 @@
 // Fetching and reading the update catalogue.
 #include "online/catalogue.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
+#include "image/update_image.h"
 #include "online/private_profile.h"
 
 #ifndef VELMORIN_DEFAULT_UPDATE_SERVER
@@ -31,13 +38,92 @@ std::string Configured(const char* variable, const char* fallback) {
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-std::filesystem::path TemporaryCatalogue() {
-    return std::filesystem::path(kTemporaryCatalogue);
+// "host" or "host:port": a name or an IPv4 address, or an IPv6 address in
+// brackets, then an optional port of 1 to 65535. Anything else (a scheme, a
+// path, a user) would be glued into an address the user never meant.
+bool IsHostAndPort(std::string_view value) {
+    std::size_t i = 0;
+    if (!value.empty() && value.front() == '[') {
+        const std::size_t close = value.find(']');
+        if (close == std::string_view::npos || close < 2) {
+            return false;
+        }
+        for (const char c : value.substr(1, close - 1)) {
+            if (std::isxdigit(static_cast<unsigned char>(c)) == 0 && c != ':' && c != '.') {
+                return false;
+            }
+        }
+        i = close + 1;
+    } else {
+        while (i < value.size() && (std::isalnum(static_cast<unsigned char>(value[i])) != 0 ||
+                                    value[i] == '-' || value[i] == '.' || value[i] == '_')) {
+            ++i;
+        }
+        if (i == 0) {
+            return false;
+        }
+    }
+    if (i == value.size()) {
+        return true;
+    }
+    const std::string_view port = value.substr(i + 1);
+    if (value[i] != ':' || port.empty() || port.size() > 5 ||
+        !std::all_of(port.begin(), port.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+        return false;
+    }
+    const int number = std::stoi(std::string(port));
+    return number >= 1 && number <= 65535;
+}
+
+std::string SettingProblem(const char* variable) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr || *value == '\0' || IsHostAndPort(value)) {
+        return {};
+    }
+    return std::string(variable) + "=" + value + ": the variable takes host[:port] (for example " +
+           variable + "=update.example.com:8080), without http:// or a path";
+}
+
+// The fetched catalogue lives in a directory of its own, made afresh for
+// each fetch, so that neither the current directory nor another program's
+// files are touched. Set from a fetch to the reading that follows it.
+std::filesystem::path& FetchedCatalogue() {
+    static std::filesystem::path path;
+    return path;
 }
 
 void RemoveTemporaryCatalogue() {
+    std::filesystem::path& path = FetchedCatalogue();
+    if (path.empty()) {
+        return;
+    }
     std::error_code ignored;
-    std::filesystem::remove(TemporaryCatalogue(), ignored);
+    std::filesystem::remove(path, ignored);
+    std::filesystem::remove(path.parent_path(), ignored);
+    path.clear();
+}
+
+// A private directory (mode 700) in the system's temporary directory.
+std::filesystem::path MakePrivateDirectory(std::string& error) {
+    std::error_code ignored;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ignored);
+    if (base.empty()) {
+        base = "/tmp";
+    }
+    std::string pattern = (base / "velmorin-catalogue-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        error =
+            "cannot create a temporary directory in " + base.string() + ": " + std::strerror(errno);
+        return {};
+    }
+    return pattern;
+}
+
+long MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 deadline - std::chrono::steady_clock::now())
+                                 .count());
 }
 
 }  // namespace
@@ -54,6 +140,16 @@ std::string WebSite() {
     return Configured("VELMORIN_WEB_SITE", VELMORIN_DEFAULT_WEB_SITE);
 }
 
+std::string ServerSettingsProblem() {
+    for (const char* variable :
+         {"VELMORIN_UPDATE_SERVER", "VELMORIN_FALLBACK_SERVER", "VELMORIN_WEB_SITE"}) {
+        if (std::string problem = SettingProblem(variable); !problem.empty()) {
+            return problem;
+        }
+    }
+    return {};
+}
+
 std::string TransferFailureText(std::string_view sentence, const TransferResult& result) {
     char code[16];
     std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(result.status));
@@ -61,33 +157,87 @@ std::string TransferFailureText(std::string_view sentence, const TransferResult&
            (result.message.empty() ? std::string("No message available.") : result.message);
 }
 
-bool FetchCatalogue(const std::function<void(const std::string&)>& report, long deadlineMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
-    TransferResult result;
-    for (const std::string& host : {UpdateServer(), FallbackServer()}) {
+std::filesystem::path TemporaryCataloguePath() {
+    return FetchedCatalogue();
+}
+
+CatalogueFetchResult TryFetchCatalogue(const CatalogueFetch& how) {
+    RemoveTemporaryCatalogue();  // a catalogue fetched earlier and never read
+    CatalogueFetchResult outcome;
+    TransferResult& failure = outcome.failure;
+    std::string failures;
+    const auto fail = [&](const std::string& line) {
+        failures += (failures.empty() ? "" : "\n") + line;
+    };
+
+    std::string directoryError;
+    const std::filesystem::path directory = MakePrivateDirectory(directoryError);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(how.bothWaitMs);
+    const struct {
+        const char* variable;
+        std::string host;
+    } servers[] = {{"VELMORIN_UPDATE_SERVER", UpdateServer()},
+                   {"VELMORIN_FALLBACK_SERVER", FallbackServer()}};
+    for (std::size_t i = 0; i < std::size(servers) && !directory.empty(); ++i) {
+        const std::string& host = servers[i].host;
+        if (std::string problem = SettingProblem(servers[i].variable); !problem.empty()) {
+            failure.status = static_cast<std::int32_t>(kTransferStatusBase | 3);  // malformed URL
+            fail(problem);
+            continue;
+        }
         TransferLimits limits;
         limits.maxBytes = kMaxCatalogueBytes;
-        if (deadlineMs > 0) {
-            const long left = static_cast<long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count());
+        limits.stop = how.stop;
+        limits.totalTimeoutMs = how.serverWaitMs;
+        if (how.bothWaitMs > 0) {
+            const long left = MillisecondsLeft(deadline);
             if (left <= 0) {
+                fail(host + ": not asked, no time was left");
                 break;
             }
-            limits.totalTimeoutMs = left;
-            limits.connectTimeoutMs = std::min(limits.connectTimeoutMs, left);
+            // The first server gets half of what is left, so that a silent
+            // one leaves the other its share.
+            const long share = i + 1 < std::size(servers) ? std::max(left / 2, 1L) : left;
+            limits.totalTimeoutMs = std::min(limits.totalTimeoutMs, share);
         }
-        result = DownloadToFile("http://" + host + std::string(kCatalogueAddressPath),
-                                TemporaryCatalogue(), limits);
-        if (result.Succeeded()) {
-            return true;
+        limits.connectTimeoutMs = std::min(limits.connectTimeoutMs, limits.totalTimeoutMs);
+        if (how.asking) {
+            how.asking(host);
+        }
+        const std::filesystem::path file = directory / kTemporaryCatalogue;
+        failure =
+            DownloadToFile("http://" + host + std::string(kCatalogueAddressPath), file, limits);
+        if (failure.Succeeded()) {
+            FetchedCatalogue() = file;
+            outcome.fetched = true;
+            return outcome;
+        }
+        fail(failure.message.empty() ? host : failure.message);
+        if (static_cast<std::uint32_t>(failure.status) == kTransferStatusStopped) {
+            outcome.stopped = true;
+            break;
         }
     }
-    if (report) {
-        report(TransferFailureText("Connecting server failed.", result));
+    if (directory.empty()) {
+        failure.status = static_cast<std::int32_t>(kTransferStatusBase | 23);  // write error
+        fail(directoryError);
+    } else {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
     }
-    return false;
+    failure.message = failures;
+    if (how.report && !outcome.stopped) {
+        how.report(TransferFailureText("Connecting server failed.", failure));
+    }
+    return outcome;
+}
+
+bool FetchCatalogue(const std::function<void(const std::string&)>& report, long deadlineMs) {
+    CatalogueFetch how;
+    how.report = report;
+    how.bothWaitMs = deadlineMs;
+    return TryFetchCatalogue(how).fetched;
 }
 
 bool IsNewerRelease(std::string_view version) {
@@ -98,23 +248,39 @@ bool IsNewerRelease(std::string_view version) {
         });
 }
 
-bool CheckForNewRelease(std::string& linkAddress) {
-    // Two transfers in 3 s together: the window is not held back longer.
-    constexpr long kReleaseCheckDeadlineMs = 3000;
-    if (!FetchCatalogue(nullptr, kReleaseCheckDeadlineMs)) {
-        return false;
+ReleaseCheck CheckRelease(const std::function<bool()>& stop) {
+    CatalogueFetch how;
+    how.stop = stop;
+    how.bothWaitMs = kReleaseCheckWaitMs;  // the window is not held back longer
+    const CatalogueFetchResult fetch = TryFetchCatalogue(how);
+    ReleaseCheck check;
+    if (!fetch.fetched) {
+        check.reason = fetch.failure.message;
+        return check;
     }
-    const PrivateProfile catalogue = PrivateProfile::Load(TemporaryCatalogue());
-    const bool newer = IsNewerRelease(catalogue.GetString("Software", "Ver", "V1.0"));
-    if (newer) {
-        linkAddress = catalogue.GetString("Software", "URL", WebSite());
+    const PrivateProfile catalogue = PrivateProfile::Load(FetchedCatalogue());
+    if (IsNewerRelease(catalogue.GetString("Software", "Ver", "V1.0"))) {
+        check.outcome = ReleaseCheckOutcome::Newer;
+        check.address = catalogue.GetString("Software", "URL", WebSite());
+    } else {
+        check.outcome = ReleaseCheckOutcome::NotNewer;
     }
     RemoveTemporaryCatalogue();
-    return newer;
+    return check;
+}
+
+bool CheckForNewRelease(std::string& linkAddress) {
+    const ReleaseCheck check = CheckRelease();
+    if (check.outcome != ReleaseCheckOutcome::Newer) {
+        return false;
+    }
+    linkAddress = check.address;
+    return true;
 }
 
 std::vector<UpdateEntry> LoadCatalogue() {
-    const PrivateProfile catalogue = PrivateProfile::Load(TemporaryCatalogue());
+    const PrivateProfile catalogue =
+        FetchedCatalogue().empty() ? PrivateProfile() : PrivateProfile::Load(FetchedCatalogue());
     std::vector<UpdateEntry> entries;
     const int count = catalogue.GetInt("File List", "CountEx", 0);
     if (count >= 1 && count <= kMaxCatalogueEntries) {
@@ -133,6 +299,53 @@ std::vector<UpdateEntry> LoadCatalogue() {
     }
     RemoveTemporaryCatalogue();
     return entries;
+}
+
+namespace {
+
+// The header check of the downloaded bytes, the same as the one the window
+// and `info` run on a chosen file. The store describes the file the window
+// shows, so it is put back afterwards.
+std::string CheckDownloadedUpdateFile(const std::filesystem::path& body) {
+    std::ifstream in(body, std::ios::binary);
+    std::array<std::uint8_t, kUpdateHeaderSize> firstBytes{};
+    in.read(reinterpret_cast<char*>(firstBytes.data()), firstBytes.size());
+    std::error_code error;
+    const std::uintmax_t length = std::filesystem::file_size(body, error);
+    if (!in.good() && !in.eof()) {
+        return "cannot read the downloaded file: " + std::string(std::strerror(errno));
+    }
+    std::array<std::uint8_t, kUpdateHeaderSize> stored{};
+    std::copy_n(UpdateImage.begin(), kUpdateHeaderSize, stored.begin());
+    const ImageCheck check = CheckUpdateHeader(
+        std::span<const std::uint8_t>(firstBytes.data(), static_cast<std::size_t>(in.gcount())),
+        error ? 0 : length);
+    std::copy(stored.begin(), stored.end(), UpdateImage.begin());
+    if (check.Accepted()) {
+        return {};
+    }
+    return std::string(check.result == ImageLoadResult::TooBig ? kTextFileBig
+                                                               : kTextFileFormatError);
+}
+
+}  // namespace
+
+TransferResult DownloadUpdateFile(const std::string& url, const std::filesystem::path& path,
+                                  const std::function<bool()>& stop) {
+    TransferLimits limits;
+    limits.maxBytes = kMaxUpdateFileBytes;
+    limits.stop = stop;
+    return DownloadToFile(url, path, limits, CheckDownloadedUpdateFile);
+}
+
+std::string RejectedDownloadText(const TransferResult& result, const std::filesystem::path& path) {
+    std::string text = "The downloaded file is rejected: " + result.rejection + "\n";
+    text += std::filesystem::exists(path) ? path.string() + " is left as it was"
+                                          : "Nothing was saved as " + path.string();
+    text += result.keptAt.empty()
+                ? "; the downloaded bytes were removed."
+                : "; the downloaded bytes are kept in " + result.keptAt.string() + ".";
+    return text;
 }
 
 std::string ProposedFileName(std::string_view catalogueName) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@ namespace velmorin {
 inline constexpr std::string_view kOwnVersion = "V2.2";
 inline constexpr std::string_view kCatalogueAddressPath = "/UploadFiles/KestrionUpdateInfo.inf";
 inline constexpr std::string_view kReleaseNotesPath = "/UploadFiles/ReleaseNotes-Kestrion.txt";
+// The fetched catalogue's name in its private temporary directory.
 inline constexpr char kTemporaryCatalogue[] = "__Kestrion_temp__.ini";
 inline constexpr std::uint64_t kMaxCatalogueBytes = 1024 * 1024;
 inline constexpr std::uint64_t kMaxUpdateFileBytes = 16 * 1024 * 1024;
@@ -28,6 +30,11 @@ inline constexpr int kMaxCatalogueEntries = 124;
 std::string UpdateServer();
 std::string FallbackServer();
 std::string WebSite();
+
+// Why one of the three settings above cannot be used (a value such as
+// "http://host" instead of "host[:port]"), naming the variable; empty when
+// all can.
+std::string ServerSettingsProblem();
 
 struct UpdateEntry {
     std::string type;
@@ -52,23 +59,83 @@ extern std::array<ReleaseSlot, kReleaseSlots> ReleaseTable;
 // ("No message available." when there is none).
 std::string TransferFailureText(std::string_view sentence, const TransferResult& result);
 
-// Fetches the catalogue into the temporary file in the current directory.
-// With `report`, a failure of both servers is reported ("Connecting server
-// failed. ...") before false is returned. `deadlineMs` bounds both transfers
-// together (0: the usual limits).
+// How long one server may take to deliver the catalogue.
+inline constexpr long kCatalogueServerWaitMs = 10000;
+// How long the release check may take for both servers together.
+inline constexpr long kReleaseCheckWaitMs = 3000;
+
+struct CatalogueFetch {
+    // Told the failure text ("Connecting server failed. ...") when neither
+    // server delivered; not told when the fetch was stopped.
+    std::function<void(const std::string& text)> report;
+    // Told the server ("host[:port]") before it is asked.
+    std::function<void(const std::string& host)> asking;
+    // Asked during the transfers; true ends the fetch (nothing is left behind).
+    std::function<bool()> stop;
+    // Each server's bound; with a common bound for both, the update server
+    // gets half of it and the fallback server what is left.
+    long serverWaitMs = kCatalogueServerWaitMs;
+    long bothWaitMs = 0;
+};
+
+struct CatalogueFetchResult {
+    bool fetched = false;
+    bool stopped = false;
+    // On failure: the last server's status, and one "host: reason" line per
+    // server asked as the message.
+    TransferResult failure;
+};
+
+// Fetches the catalogue into a file of its own in a private temporary
+// directory (made with mkdtemp), from the update server, else from the
+// fallback server. A failed or stopped fetch leaves nothing behind; a
+// fetched catalogue stays until LoadCatalogue or the release check has read
+// it.
+CatalogueFetchResult TryFetchCatalogue(const CatalogueFetch& how);
+
+// TryFetchCatalogue with a failure reported through `report` (when given).
+// `deadlineMs` bounds both transfers together (0: each server's own bound).
 bool FetchCatalogue(const std::function<void(const std::string&)>& report, long deadlineMs = 0);
 
+// The fetched catalogue's file (empty when there is none).
+std::filesystem::path TemporaryCataloguePath();
+
+enum class ReleaseCheckOutcome { Newer, NotNewer, CouldNotCheck };
+
+struct ReleaseCheck {
+    ReleaseCheckOutcome outcome = ReleaseCheckOutcome::CouldNotCheck;
+    std::string address;  // with Newer: where to get the release
+    std::string reason;   // with CouldNotCheck: why, naming the servers
+};
+
+// The release check: both servers within kReleaseCheckWaitMs together
+// (each gets its share, so a silent update server leaves time for the
+// fallback). Reports nothing.
+ReleaseCheck CheckRelease(const std::function<bool()>& stop = {});
+
 // True, with the address to get it, when the catalogue names a newer release
-// of this tool than kOwnVersion (an ordinal comparison). Never holds the
-// caller for more than about 3 s; reports nothing.
+// of this tool than kOwnVersion (an ordinal comparison); false when it names
+// none or could not be fetched. Reports nothing.
 bool CheckForNewRelease(std::string& linkAddress);
 
 // Ordinal comparison with kOwnVersion: "V2.3" and "v1" are newer, "V2.10" is not.
 bool IsNewerRelease(std::string_view version);
 
 // Reads the entries (when CountEx is 1 to 124) and the release table's
-// slots from the temporary file, then deletes it.
+// slots from the fetched catalogue, then deletes it and its directory.
 std::vector<UpdateEntry> LoadCatalogue();
+
+// Downloads an update file to `path` as DownloadToFile does (with the
+// update-file cap) and runs the header check on the downloaded bytes before
+// they replace anything: bytes the check refuses ("The file is big!", "File
+// format error!") leave `path` as it was and are kept as "<path>.rejected".
+// The update image store is left as it was.
+TransferResult DownloadUpdateFile(const std::string& url, const std::filesystem::path& path,
+                                  const std::function<bool()>& stop = {});
+
+// What a refused download means for the user: the check's reason, that
+// `path` was left as it was, and where the downloaded bytes are (if kept).
+std::string RejectedDownloadText(const TransferResult& result, const std::filesystem::path& path);
 
 // The local name proposed for an entry: its file name reduced to a plain
 // name (no directory part, no "..") and ".bin"; "update.bin" when nothing

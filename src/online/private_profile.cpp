@@ -42,6 +42,12 @@ PrivateProfile PrivateProfile::Load(const std::filesystem::path& path) {
 PrivateProfile PrivateProfile::Parse(std::string_view text) {
     PrivateProfile profile;
     Section* current = nullptr;
+    // A file saved as UTF-8 by an editor may begin with a byte-order mark;
+    // it is not part of the first line.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = Trim(text.substr(0, end));

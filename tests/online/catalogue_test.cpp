@@ -5,10 +5,14 @@
 #include "online/catalogue.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
 
+#include "image/update_image.h"
+#include "image/update_sealer.h"
 #include "online/http_transfer.h"
 #include "online/private_profile.h"
 #include "support/http_server.h"
@@ -19,11 +23,17 @@ namespace {
 
 using testing::HttpServer;
 
-// Each test works in a directory of its own: the catalogue's temporary file
-// lives in the current directory.
+std::string ReadText(const std::filesystem::path& path) {
+    const auto bytes = testing::ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Each test works in a directory of its own, with a temporary directory of
+// its own, so that whatever a fetch leaves behind shows.
 class CatalogueTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        std::filesystem::create_directories(m_temporary);
         m_previous = std::filesystem::current_path();
         std::filesystem::current_path(m_directory.Path());
     }
@@ -37,9 +47,17 @@ protected:
             std::make_unique<testing::ScopedEnvironment>("VELMORIN_FALLBACK_SERVER", fallback);
     }
 
-    static bool TemporaryFileGone() { return !std::filesystem::exists(kTemporaryCatalogue); }
+    // Nothing of a fetch is left: neither in the temporary directory nor in
+    // the working directory.
+    bool TemporaryFileGone() const {
+        return TemporaryCataloguePath().empty() && std::filesystem::is_empty(m_temporary) &&
+               std::filesystem::is_empty(m_directory.Path());
+    }
 
     testing::TempDirectory m_directory;
+    testing::TempDirectory m_outside;
+    const std::filesystem::path m_temporary = m_outside.Path() / "tmp";
+    testing::ScopedEnvironment m_tmpdir{"TMPDIR", m_temporary.string()};
     std::filesystem::path m_previous;
     HttpServer m_server;
     std::unique_ptr<testing::ScopedEnvironment> m_update;
@@ -84,11 +102,15 @@ TEST_F(CatalogueTest, FallbackServerAndFailureTexts) {
 
     std::vector<std::string> reports;
     const auto report = [&](const std::string& text) { reports.push_back(text); };
-    UseServers(HttpServer::RefusingHost(), HttpServer::RefusingHost());
+    const std::string first = HttpServer::RefusingHost();
+    const std::string second = HttpServer::RefusingHost();
+    UseServers(first, second);
     EXPECT_FALSE(FetchCatalogue(report));
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].rfind("Connecting server failed.\n\nError = 0x800C0007\n\n", 0), 0u)
-        << reports[0];
+    // The fallback's status, and each server named with its failure.
+    EXPECT_EQ(reports[0], "Connecting server failed.\n\nError = 0x800C0007\n\n" + first +
+                              ": Couldn't connect to server\n" + second +
+                              ": Couldn't connect to server");
     EXPECT_FALSE(CheckForNewRelease(address));  // silent
     EXPECT_EQ(reports.size(), 1u);
 
@@ -152,6 +174,44 @@ TEST(PrivateProfile, IntegersAndNames) {
     EXPECT_EQ(profile.GetString("A", "n4", ""), "quoted");
     EXPECT_EQ(profile.GetString("b", "KEY", ""), "first");
     EXPECT_EQ(profile.GetString("C", "x", "default"), "default");
+    // A byte-order mark before the first section is not part of its name.
+    EXPECT_EQ(PrivateProfile::Parse("\xEF\xBB\xBF[File List]\r\nCountEx=2\r\n")
+                  .GetInt("File List", "CountEx", 0),
+              2);
+}
+
+TEST(ServerSettings, HostAndPortOnly) {
+    const struct {
+        const char* value;
+        bool usable;
+    } rows[] = {
+        {"update.varno.example", true},
+        {"127.0.0.1:8080", true},
+        {"[::1]:80", true},
+        {"host_1.example:65535", true},
+        {"http://host", false},
+        {"host/UploadFiles", false},
+        {"user@host", false},
+        {"host:0", false},
+        {"host:65536", false},
+        {"host:", false},
+        {"host port", false},
+        {"[::1", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.value);
+        const testing::ScopedEnvironment setting("VELMORIN_FALLBACK_SERVER",
+                                                 std::string(row.value));
+        const std::string problem = ServerSettingsProblem();
+        EXPECT_EQ(problem.empty(), row.usable) << problem;
+        if (!row.usable) {
+            EXPECT_EQ(problem.rfind("VELMORIN_FALLBACK_SERVER=" + std::string(row.value) +
+                                        ": the variable takes host[:port]",
+                                    0),
+                      0u)
+                << problem;
+        }
+    }
 }
 
 TEST_F(CatalogueTest, HostileOrBrokenServers) {
@@ -162,7 +222,7 @@ TEST_F(CatalogueTest, HostileOrBrokenServers) {
     EXPECT_EQ(ProposedFileName(""), "update.bin");
 
     // Only http and https, also after a redirect.
-    const auto target = m_directory.Path() / "update.bin";
+    const auto target = m_outside.Path() / "update.bin";
     EXPECT_EQ(DownloadToFile("file:///etc/hostname", target).status,
               static_cast<std::int32_t>(0x800C0001));
     m_server.Redirect("/jump", "file:///etc/hostname");
@@ -172,9 +232,10 @@ TEST_F(CatalogueTest, HostileOrBrokenServers) {
     // A failed download leaves the file that was there.
     std::ofstream(target) << "the old update file";
     m_server.Serve("/update.bin", "", 500);
-    EXPECT_FALSE(DownloadToFile("http://" + m_server.Host() + "/update.bin", target).Succeeded());
-    std::ifstream old(target);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(old)), {}), "the old update file");
+    const TransferResult failed =
+        DownloadToFile("http://" + m_server.Host() + "/update.bin", target);
+    EXPECT_EQ(failed.message, m_server.Host() + ": the server answered HTTP 500.");
+    EXPECT_EQ(ReadText(target), "the old update file");
 
     // Answers past their cap are refused.
     m_server.Serve("/big.bin", std::string(2000, 'b'));
@@ -185,17 +246,200 @@ TEST_F(CatalogueTest, HostileOrBrokenServers) {
     UseServers(m_server.Host(), m_server.Host());
     m_server.Serve(kCatalogue, std::string(kMaxCatalogueBytes + 1, ';'));
     EXPECT_FALSE(FetchCatalogue(nullptr));
+    EXPECT_TRUE(TemporaryFileGone());
 
-    // The temporary catalogue does not write through a link of its name.
-    const auto victim = m_directory.Path() / "victim.txt";
-    std::ofstream(victim) << "keep me";
-    std::filesystem::create_symlink(victim, kTemporaryCatalogue);
+    // The fetched catalogue is in a directory only this user can enter, not
+    // in the working directory, and goes with its directory once read.
     m_server.Serve(kCatalogue, "[Software]\nVer=V1.0\n");
     EXPECT_TRUE(FetchCatalogue(nullptr));
-    EXPECT_FALSE(std::filesystem::is_symlink(kTemporaryCatalogue));
+    const std::filesystem::path fetched = TemporaryCataloguePath();
+    EXPECT_EQ(fetched.parent_path().parent_path(), m_temporary);
+    EXPECT_EQ(std::filesystem::status(fetched.parent_path()).permissions(),
+              std::filesystem::perms::owner_all);
+    EXPECT_TRUE(std::filesystem::is_empty(m_directory.Path()));
     LoadCatalogue();
-    std::ifstream kept(victim);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), "keep me");
+    EXPECT_TRUE(TemporaryFileGone());
+}
+
+// A download goes to a regular file or a new name; everything else is
+// refused before anything is fetched. A link leads to the file replaced,
+// and a replaced file keeps its mode.
+TEST_F(CatalogueTest, DownloadTargets) {
+    m_server.Serve("/new.bin", "new content");
+    const auto directory = m_outside.Path() / "targets";
+    std::filesystem::create_directories(directory);
+    const auto regular = directory / "regular.bin";
+    struct Row {
+        const char* name;
+        std::function<bool(const std::filesystem::path&)> make;  // false: not possible here
+        std::string problem;          // the refusal after "cannot save to PATH: "; empty: accepted
+        std::filesystem::perms mode;  // of the file that holds the content afterwards
+    };
+    const auto writeRegular = [&](std::filesystem::perms mode) {
+        std::ofstream(regular) << "old content";
+        std::filesystem::permissions(regular, mode);
+    };
+    using std::filesystem::perms;
+    const Row rows[] = {
+        {"new name", [](const auto&) { return true; }, "", perms::none},
+        {"regular file of mode 600",
+         [&](const auto& path) {
+             std::ofstream(path) << "old content";
+             std::filesystem::permissions(path, perms::owner_read | perms::owner_write);
+             return true;
+         },
+         "", perms::owner_read | perms::owner_write},
+        {"link to a regular file of mode 640",
+         [&](const auto& path) {
+             writeRegular(perms::owner_read | perms::owner_write | perms::group_read);
+             std::filesystem::create_symlink(regular, path);
+             return true;
+         },
+         "", perms::owner_read | perms::owner_write | perms::group_read},
+        {"link to nothing",
+         [&](const auto& path) {
+             std::filesystem::create_symlink(directory / "nothing", path);
+             return true;
+         },
+         "the link leads nowhere", perms::none},
+        {"directory", [](const auto& path) { return std::filesystem::create_directory(path); },
+         "it is a directory", perms::none},
+        {"link to a directory",
+         [&](const auto& path) {
+             std::filesystem::create_symlink(directory, path);
+             return true;
+         },
+         "it is a directory", perms::none},
+        {"FIFO", [](const auto& path) { return ::mkfifo(path.c_str(), 0600) == 0; }, "it is a FIFO",
+         perms::none},
+        {"character device",  // made like /dev/null; only root may
+         [](const auto& path) { return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+         "it is a character device", perms::none},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto path = directory / "target.bin";
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+        std::filesystem::remove(regular, ignored);
+        if (!row.make(path)) {
+            continue;
+        }
+        const auto kind = std::filesystem::symlink_status(path).type();
+        const int requests = m_server.Requests();
+        const TransferResult result =
+            DownloadToFile("http://" + m_server.Host() + "/new.bin", path);
+        EXPECT_EQ(DownloadTargetProblem(path).empty(), row.problem.empty());
+        EXPECT_EQ(std::filesystem::symlink_status(path).type(),
+                  row.problem.empty() && kind == std::filesystem::file_type::not_found
+                      ? std::filesystem::file_type::regular
+                      : kind);
+        if (!row.problem.empty()) {
+            EXPECT_FALSE(result.Succeeded());
+            EXPECT_EQ(
+                result.message.rfind("cannot save to " + path.string() + ": " + row.problem, 0), 0u)
+                << result.message;
+            EXPECT_EQ(m_server.Requests(), requests);
+            continue;
+        }
+        EXPECT_TRUE(result.Succeeded()) << result.message;
+        const auto holder = std::filesystem::canonical(path);
+        EXPECT_EQ(ReadText(holder), "new content");
+        if (row.mode != perms::none) {
+            EXPECT_EQ(std::filesystem::status(holder).permissions(), row.mode);
+        }
+    }
+    // Nothing but what the rows made is left in the directory.
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        EXPECT_EQ(entry.path().string().find(".part-"), std::string::npos) << entry.path();
+    }
+}
+
+class SilentDisplay : public FileInfoDisplay {
+public:
+    void ResetFileInfo(std::string_view) override {}
+    void ShowFileInfo(const FileInfoText&, bool) override {}
+    void ShowMessageBox(std::string_view, std::string_view, MessageIcon) override {}
+};
+
+// The downloaded bytes pass the header check before they replace anything;
+// refused bytes are kept beside the target, which stays as it was, and the
+// update image store still describes the file checked before.
+TEST_F(CatalogueTest, RejectedDownloads) {
+    const auto seal = [](const char* version, std::size_t payloadLength) {
+        UpdateHeader fields;
+        fields.version = version;
+        fields.type = "2020C";
+        const auto file = SealUpdateFile(fields, std::vector<std::uint8_t>(payloadLength, 0x42),
+                                         SealedForm::WholeFile);
+        return std::string(file.begin(), file.end());
+    };
+    const std::string good = seal("V1.00", 512);
+    const std::string newer = seal("V2.00", 512);
+    struct Row {
+        const char* name;
+        std::string body;
+        bool targetExists;
+        std::string rejection;
+    };
+    const Row rows[] = {
+        {"accepted file", newer, true, ""},
+        {"web page", "<html>Not found</html>", true, "File format error!"},
+        {"empty answer", "", true, "File format error!"},
+        {"file past the largest size", std::string(kMaxUpdateFileSize + 1, 'x'), true,
+         "The file is big!"},
+        {"web page, no file before", "<html>Not found</html>", false, "File format error!"},
+    };
+    const auto target = m_outside.Path() / "keep.bin";
+    const auto kept = m_outside.Path() / "keep.bin.rejected";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::error_code ignored;
+        std::filesystem::remove(target, ignored);
+        if (row.targetExists) {
+            testing::WriteBytes(target, std::vector<std::uint8_t>(good.begin(), good.end()));
+        }
+        SilentDisplay display;
+        testing::WriteBytes(m_outside.Path() / "shown.bin",
+                            std::vector<std::uint8_t>(good.begin(), good.end()));
+        ASSERT_TRUE(CheckUpdateFile(m_outside.Path() / "shown.bin", display).Accepted());
+        m_server.Serve("/file.bin", row.body);
+
+        const TransferResult result =
+            DownloadUpdateFile("http://" + m_server.Host() + "/file.bin", target);
+        EXPECT_EQ(result.rejection, row.rejection);
+        EXPECT_EQ(StoredHeader().version, "V1.00");
+        if (row.rejection.empty()) {
+            EXPECT_TRUE(result.Succeeded()) << result.message;
+            EXPECT_EQ(ReadText(target), newer);
+            continue;
+        }
+        EXPECT_TRUE(result.Rejected());
+        EXPECT_EQ(std::filesystem::exists(target), row.targetExists);
+        if (row.targetExists) {
+            EXPECT_EQ(ReadText(target), good);
+        }
+        EXPECT_EQ(result.keptAt, kept);
+        EXPECT_EQ(ReadText(kept), row.body);
+        EXPECT_EQ(RejectedDownloadText(result, target),
+                  "The downloaded file is rejected: " + row.rejection + "\n" +
+                      (row.targetExists ? target.string() + " is left as it was"
+                                        : "Nothing was saved as " + target.string()) +
+                      "; the downloaded bytes are kept in " + kept.string() + ".");
+    }
+}
+
+// A server that takes the connection and never answers holds the catalogue
+// for its own bound only, and the failure names it and says so.
+TEST_F(CatalogueTest, SilentServerIsBoundedAndNamed) {
+    m_server.Hang(true);
+    const std::string refusing = HttpServer::RefusingHost();
+    UseServers(m_server.Host(), refusing);
+    std::string report;
+    EXPECT_FALSE(FetchCatalogue([&](const std::string& text) { report = text; }));
+    EXPECT_EQ(report, "Connecting server failed.\n\nError = 0x800C0007\n\n" + m_server.Host() +
+                          ": Timeout was reached, no answer within 10 s\n" + refusing +
+                          ": Couldn't connect to server");
     EXPECT_TRUE(TemporaryFileGone());
 }
 

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace velmorin::testing {
@@ -49,12 +50,17 @@ std::string HttpServer::RefusingHost() {
 
 void HttpServer::Serve(const std::string& path, std::string body, int status) {
     const std::lock_guard lock(m_mutex);
-    m_routes[path] = {status, std::move(body), ""};
+    m_routes[path] = {status, std::move(body), "", std::string::npos};
+}
+
+void HttpServer::Stall(const std::string& path, std::string body, std::size_t sentBytes) {
+    const std::lock_guard lock(m_mutex);
+    m_routes[path] = {200, std::move(body), "", sentBytes};
 }
 
 void HttpServer::Redirect(const std::string& path, const std::string& location) {
     const std::lock_guard lock(m_mutex);
-    m_routes[path] = {302, "", location};
+    m_routes[path] = {302, "", location, std::string::npos};
 }
 
 void HttpServer::Run() {
@@ -73,31 +79,34 @@ void HttpServer::Run() {
             hanging.push_back(client);
             continue;
         }
-        Answer(client);
-        ::close(client);
+        if (Answer(client)) {
+            hanging.push_back(client);
+        } else {
+            ::close(client);
+        }
     }
     for (const int client : hanging) {
         ::close(client);
     }
 }
 
-void HttpServer::Answer(int client) {
+bool HttpServer::Answer(int client) {
     std::string request;
     char buffer[4096];
     while (request.find("\r\n\r\n") == std::string::npos) {
         pollfd wait{client, POLLIN, 0};
         if (::poll(&wait, 1, 2000) <= 0) {
-            return;
+            return false;
         }
         const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
         if (n <= 0) {
-            return;
+            return false;
         }
         request.append(buffer, static_cast<std::size_t>(n));
     }
     const std::size_t start = request.find(' ') + 1;
     const std::string path = request.substr(start, request.find(' ', start) - start);
-    Route route{404, "not found", ""};
+    Route route{404, "not found", "", std::string::npos};
     {
         const std::lock_guard lock(m_mutex);
         if (const auto found = m_routes.find(path); found != m_routes.end()) {
@@ -109,16 +118,18 @@ void HttpServer::Answer(int client) {
     if (!route.location.empty()) {
         response += "Location: " + route.location + "\r\n";
     }
-    response += "\r\n" + route.body;
+    const std::size_t bodyBytes = std::min(route.sentBytes, route.body.size());
+    response += "\r\n" + route.body.substr(0, bodyBytes);
     std::size_t sent = 0;
     while (sent < response.size()) {
         const ssize_t n =
             ::send(client, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) {
-            return;
+            return false;
         }
         sent += static_cast<std::size_t>(n);
     }
+    return bodyBytes < route.body.size();
 }
 
 }  // namespace velmorin::testing
