@@ -143,10 +143,22 @@ void CDownLoad::OnDownload() {
     m_ui->m_staticStatus->show();
     QCoreApplication::processEvents();  // the status shows before the transfer blocks
 
-    TransferLimits limits;
-    limits.maxBytes = kMaxUpdateFileBytes;
-    const TransferResult result = DownloadToFile(QFile::encodeName(address).toStdString(),
-                                                 QFile::encodeName(path).toStdString(), limits);
+    // The downloaded bytes are checked before they replace the file at the path.
+    const std::filesystem::path target = QFile::encodeName(path).toStdString();
+    const TransferResult result =
+        DownloadUpdateFile(QFile::encodeName(address).toStdString(), target);
+    if (result.Rejected()) {
+        // The file at the path stays as it was; the main window is given the
+        // refused bytes, so that its file information shows the verdict.
+        m_ui->m_staticStatus->setText(QStringLiteral("Download failed."));
+        if (!result.keptAt.empty()) {
+            m_deliverPath(QFile::decodeName(result.keptAt.c_str()));
+        }
+        m_messageBox(QString::fromStdString(RejectedDownloadText(result, target)));
+        m_ui->m_btnDownload->setEnabled(true);
+        m_ui->m_staticStatus->hide();
+        return;
+    }
     if (result.Succeeded()) {
         m_deliverPath(path);
         m_ui->m_btnDownload->setEnabled(true);
