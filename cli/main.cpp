@@ -87,7 +87,9 @@ int main(int argc, char** argv) {
     update->add_flag("--json", updateJson, "print the outcome and the link's figures as JSON");
 
     CLI::App* checkRelease =
-        app.add_subcommand("check-release", "Ask the maker's catalogue for a newer release");
+        app.add_subcommand("check-release",
+                           "Ask the maker's catalogue for a newer release (exit 0 one is named, "
+                           "1 none is named, 3 could not check: the reasons on standard error)");
     bool catalogueJson = false;
     CLI::App* catalogue = app.add_subcommand("catalogue", "List the update files on offer");
     catalogue->add_flag("--json", catalogueJson, "print the entries as JSON");
@@ -98,7 +100,8 @@ int main(int argc, char** argv) {
     download->add_option("INDEX", downloadIndex, "the entry's index, as `catalogue` shows it")
         ->required();
     download->add_option("-o,--output", downloadPath,
-                         "where to save it (default: its file name in this directory)");
+                         "where to save it: a regular file (a link is followed) or a new name "
+                         "(default: its file name in this directory)");
 
     if (RefuseUnknownCommand(app, argc, argv)) {
         return 2;
