@@ -4,7 +4,9 @@
 // description, stays off the bus for a while and comes back with the same
 // identity. The bootloader answers the start packet with a challenge, checks
 // the reply and takes the masked 64-byte blocks, unmasking them with the
-// run's key.
+// run's key. It can record every report it receives and be given fixed
+// challenge words, so that a whole conversation can be compared byte for
+// byte with a known one.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -14,7 +16,9 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "device/channel_framing.h"
@@ -30,13 +34,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+using ChallengeWords = std::array<std::uint32_t, 3>;
+
 class HidCharger {
 public:
     HidCharger(int listener, Announcement& announcement, std::uint8_t modelCode,
-               const HidChargerOptions& options)
+               std::optional<ChallengeWords> challenge, const HidChargerOptions& options)
         : m_listener(listener),
           m_announcement(announcement),
           m_modelCode(modelCode),
+          m_challenge(challenge),
           m_options(options),
           m_faults(options.faults) {}
 
@@ -82,6 +89,7 @@ private:
         }
         m_connection = fd;
         const std::uint8_t* data = report.data() + 1;
+        Record(report, static_cast<std::size_t>(n));
         if (m_state != State::Firmware && IsCommandLine(data)) {
             // A new attempt's model command reaches the bootloader: it says
             // it is running (no restart) and waits for a start packet.
@@ -104,6 +112,26 @@ private:
             OnBlock(data);
             break;
         }
+    }
+
+    // Notes a report received (report ID included), named by what the
+    // charger takes it for, when the report is to list them all.
+    void Record(const HidReport& report, std::size_t length) {
+        if (!m_options.recordWire) {
+            return;
+        }
+        const std::uint8_t* data = report.data() + 1;
+        std::string label;
+        if (m_state == State::Firmware || IsCommandLine(data)) {
+            label = "model-command";
+        } else if (m_state == State::Start) {
+            label = "start-packet";
+        } else if (m_state == State::Reply) {
+            label = "reply";
+        } else {
+            label = "block-" + std::to_string(m_block);
+        }
+        m_report["wire"].push_back({label, HexText({report.data(), length})});
     }
 
     // A whole, valid command line (a masked block that merely begins with
@@ -167,7 +195,10 @@ private:
             Answer({'X'});
             return;
         }
-        std::array<std::uint32_t, 4> words = {packet.nonce, NextWord(), NextWord(), NextWord()};
+        std::array<std::uint32_t, 4> words = {packet.nonce, 0, 0, 0};
+        for (std::size_t i = 1; i < 4; ++i) {
+            words[i] = m_challenge ? (*m_challenge)[i - 1] : NextWord();
+        }
         std::uint32_t check = ChallengeCrc(words);  // makes the CRC of all five come out 0
         if (m_faults.wrongChallenge > 0) {
             --m_faults.wrongChallenge;
@@ -182,6 +213,7 @@ private:
         m_expectedReply = words[2] ^ packet.nonce;
         m_payloadLength = packet.payloadLength;
         m_plain = packet.modelField != 1;
+        m_report["challenges"].push_back(HexText(answer));
         Answer(answer);
         m_state = State::Reply;
     }
@@ -288,6 +320,7 @@ private:
     int m_listener;
     Announcement& m_announcement;
     std::uint8_t m_modelCode;
+    std::optional<ChallengeWords> m_challenge;
     const HidChargerOptions& m_options;
     HidFaults m_faults;
     std::vector<Descriptor> m_connections;
@@ -302,11 +335,20 @@ private:
     bool m_plain = false;
     int m_block = 0;
     std::vector<std::uint8_t> m_payload;
-    nlohmann::json m_report = {
-        {"model_commands", 0}, {"mismatches", 0},        {"restarts", 0},
-        {"start_packets", 0},  {"replies", 0},           {"bad_replies", 0},
-        {"blocks", 0},         {"completed", 0},         {"tail_nonzero_bytes", 0},
-        {"bad_lines", 0},      {"bad_start_packets", 0}, {"nonces", nlohmann::json::array()}};
+    nlohmann::json m_report = {{"model_commands", 0},
+                               {"mismatches", 0},
+                               {"restarts", 0},
+                               {"start_packets", 0},
+                               {"replies", 0},
+                               {"bad_replies", 0},
+                               {"blocks", 0},
+                               {"completed", 0},
+                               {"tail_nonzero_bytes", 0},
+                               {"bad_lines", 0},
+                               {"bad_start_packets", 0},
+                               {"nonces", nlohmann::json::array()},
+                               {"challenges", nlohmann::json::array()},
+                               {"wire", nlohmann::json::array()}};
 };
 
 }  // namespace
@@ -319,6 +361,20 @@ int RunHidCharger(const HidChargerOptions& options) {
         std::cerr << "velmorin-sim hid: --vendor-id and --product-id must be 0 to 0xFFFF, "
                      "--model-code 0 to 255\n";
         return 2;
+    }
+    std::optional<ChallengeWords> challenge;
+    if (!options.challenge.empty()) {
+        challenge.emplace();
+        for (std::size_t i = 0; i < challenge->size(); ++i) {
+            const auto word = i < options.challenge.size()
+                                  ? ParseNumberText(options.challenge[i], 0xFFFFFFFF)
+                                  : std::nullopt;
+            if (!word || options.challenge.size() != challenge->size()) {
+                std::cerr << "velmorin-sim hid: --challenge takes three words, 0 to 0xFFFFFFFF\n";
+                return 2;
+            }
+            (*challenge)[i] = *word;
+        }
     }
     if (!PrepareDirectory(options.directory)) {
         return 1;
@@ -353,7 +409,7 @@ int RunHidCharger(const HidChargerOptions& options) {
         std::cout << options.name << ": simulated HID charger \"" << options.product << "\" S/N "
                   << options.serialNumber << " on " << socketPath << std::endl;
         HidCharger charger(listener.Get(), announcement, static_cast<std::uint8_t>(*modelCode),
-                           options);
+                           challenge, options);
         charger.Serve();
     }
     std::filesystem::remove(socketPath);

@@ -79,6 +79,12 @@ int main(int argc, char** argv) {
     serialCommand->add_option("--resend-count", sf.resendCount, "... N times each time it comes");
     serialCommand->add_option("--refuse-block", sf.refuseBlock, "refuse block K ...");
     serialCommand->add_option("--refuse-count", sf.refuseCount, "... the first N times it comes");
+    serialCommand->add_option("--late-block", sf.lateBlock,
+                              "answer block K late, the first time it comes ...");
+    serialCommand->add_option("--late-ms", sf.lateMs, "... by this many ms")
+        ->check(CLI::Range(0, 60000));
+    serialCommand->add_flag("--record-wire", serial.recordWire,
+                            "list every exchange received in the report, as hex");
     serialCommand->add_option("--hang-up-at-block", sf.hangUpBlock,
                               "when block K arrives, hang up the terminal as an unplugged "
                               "adapter does and exit (needs CAP_SYS_ADMIN)");
@@ -115,6 +121,13 @@ int main(int argc, char** argv) {
     hidCommand->add_option("--refuse-count", hf.refuseCount, "... the first N times it comes")
         ->capture_default_str();
     hidCommand->add_flag("--never-back", hf.neverBack, "never come back after restarting");
+    hidCommand->add_flag("--record-wire", hid.recordWire,
+                         "list every report received in the report, as hex");
+    hidCommand
+        ->add_option("--challenge", hid.challenge,
+                     "W1,W2,W3: the words of every challenge (W4 makes its CRC 0)")
+        ->delimiter(',')
+        ->expected(3);
 
     try {
         app.parse(argc, argv);

@@ -3,17 +3,22 @@
 // 9600 baud for the paced enter command; its bootloader listens at 128000
 // only, for the wake, the length frame and the masked 16-byte frames. The
 // rate of every byte is read from the terminal's settings as it arrives, so
-// a host that talks at the wrong rate is not understood.
+// a host that talks at the wrong rate is not understood. It measures the
+// pauses a charger relies on (the pacing of the enter command, the gaps of
+// the wake, the pause after each accepted frame) and can record every
+// exchange it receives.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -52,13 +57,17 @@ public:
     int Serve() {
         while (!StopRequested() && !m_hungUp) {
             pollfd wait{m_master, POLLIN, 0};
-            if (::poll(&wait, 1, 50) > 0 && (wait.revents & POLLIN) != 0) {
+            if (::poll(&wait, 1, PollTimeoutMs()) > 0 && (wait.revents & POLLIN) != 0) {
                 std::uint8_t bytes[4096];
                 const ssize_t count = ::read(m_master, bytes, sizeof bytes);
                 const std::uint32_t baud = linux_serial::GetBaudRate(m_master);
                 for (ssize_t i = 0; i < count; ++i) {
                     OnByte(bytes[i], baud);
                 }
+            }
+            if (m_lateAnswerAt && Clock::now() >= *m_lateAnswerAt) {
+                m_lateAnswerAt.reset();
+                AnswerFrameAccepted();
             }
             DropStaleFrame();
         }
@@ -75,12 +84,29 @@ public:
 private:
     enum class State { Firmware, WaitWake, Length, Blocks };
 
+    // Wakes often enough to see stale frames, and in time for a late answer.
+    int PollTimeoutMs() const {
+        int timeout = 50;
+        if (m_lateAnswerAt) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*m_lateAnswerAt - Clock::now());
+            timeout = std::clamp(static_cast<int>(left.count()), 0, timeout);
+        }
+        return timeout;
+    }
+
     void OnByte(std::uint8_t byte, std::uint32_t baud) {
         const auto now = Clock::now();
         m_lastByte = now;
+        if (m_lateAnswerAt) {
+            Count(m_report, "bytes_before_late_answer");  // the host did not wait for it
+        }
+        MeasureFramePause(baud, now);
         if (m_state == State::Firmware) {
             if (baud == kFirmwareBaudRate) {
                 OnLineByte(byte, now);
+            } else {
+                Record("unheard", {&byte, 1});
             }
             return;
         }
@@ -88,14 +114,20 @@ private:
             // The bootloader does not understand other rates: a fresh
             // attempt's enter command (noted, not answered), or a plain
             // port's first wake.
-            m_pending.clear();
+            if (!m_pending.empty()) {
+                Record("unheard", m_pending);
+            }
+            ClearPending();
             m_state = State::WaitWake;
             if (baud == kFirmwareBaudRate) {
                 OnLineByte(byte, now);
+            } else {
+                Record("unheard", {&byte, 1});
             }
             return;
         }
         m_pending.push_back(byte);
+        m_pendingTimes.push_back(now);
         if (m_state == State::WaitWake) {
             CheckWake();
         } else if (m_state == State::Length && m_pending.size() == 5) {
@@ -108,6 +140,9 @@ private:
     // Bytes at 9600: the paced enter command, which only the firmware answers.
     void OnLineByte(std::uint8_t byte, Clock::time_point now) {
         if (byte == ':') {
+            if (!m_line.empty()) {
+                Record("unheard", AsBytes(m_line));
+            }
             m_line.clear();
             m_lineTimes.clear();
         }
@@ -116,9 +151,12 @@ private:
         if (byte != '\n') {
             return;
         }
+        const std::string line = std::exchange(m_line, {});
+        const std::vector<Clock::time_point> times = std::exchange(m_lineTimes, {});
+        Record("enter-line", AsBytes(line));
         unsigned command[4] = {};
-        if (m_line.size() != kPacedCommandLineLength ||
-            std::sscanf(m_line.c_str(), ":%2X%2X%2X%2X\r\n", &command[0], &command[1], &command[2],
+        if (line.size() != kPacedCommandLineLength ||
+            std::sscanf(line.c_str(), ":%2X%2X%2X%2X\r\n", &command[0], &command[1], &command[2],
                         &command[3]) != 4 ||
             ((command[0] + command[1] + command[2] + command[3]) & 0xFF) != 0 ||
             command[0] != kEnterCommandByte0 || command[1] != kEnterCommandByte1) {
@@ -128,10 +166,8 @@ private:
         // The pacing is judged by the line's mean gap: this process's reads
         // carry scheduling jitter, so a late read of one character makes the
         // next gap look short although the host paused its full time.
-        const double span =
-            std::chrono::duration<double, std::milli>(m_lineTimes.back() - m_lineTimes.front())
-                .count();
-        m_pacedGapMs = std::min(m_pacedGapMs, span / static_cast<double>(m_lineTimes.size() - 1));
+        const double span = Milliseconds(times.back() - times.front());
+        m_pacedGapMs = std::min(m_pacedGapMs, span / static_cast<double>(times.size() - 1));
         Count(m_report, "enter_commands");
         if (m_state != State::Firmware) {
             return;  // the bootloader listens at 128000 only
@@ -146,16 +182,26 @@ private:
             Answer(kAnswerAccepted);
             m_state = State::WaitWake;
         }
-        m_pending.clear();
+        ClearPending();
     }
 
-    void CheckWake() {
+    // True when the pending bytes end in a wake, which is then taken.
+    bool CheckWake() {
         const std::size_t n = m_pending.size();
         if (n < 3 || !std::equal(kWakeTail.begin(), kWakeTail.end(), m_pending.end() - 3)) {
-            return;
+            return false;
         }
+        Record("wake", m_pending);
         m_report["wake_bytes"].push_back(m_pending);
-        m_pending.clear();
+        // The gaps between the wake's bytes as they were read. A late read of
+        // one byte lengthens the gap before it and shortens the one after it,
+        // so a single gap is to be judged with a wide margin.
+        nlohmann::json gaps = nlohmann::json::array();
+        for (std::size_t i = 1; i < n; ++i) {
+            gaps.push_back(Milliseconds(m_pendingTimes[i] - m_pendingTimes[i - 1]));
+        }
+        m_report["wake_gaps_ms"].push_back(gaps);
+        ClearPending();
         Count(m_report, "wakes");
         if (m_faults.silentWake > 0) {
             --m_faults.silentWake;
@@ -166,6 +212,7 @@ private:
             Answer(kAnswerAccepted);
             m_state = State::Length;
         }
+        return true;
     }
 
     bool ChecksumOk() {
@@ -174,12 +221,13 @@ private:
             return true;
         }
         Count(m_report, "checksum_errors");
-        m_pending.clear();
+        ClearPending();
         Answer(kFrameSendAgain);
         return false;
     }
 
     void OnLengthFrame() {
+        Record("length-frame", m_pending);
         if (!ChecksumOk()) {
             return;
         }
@@ -187,7 +235,7 @@ private:
         m_payloadLength = (std::uint32_t{m_pending[0]} << 24) |
                           (std::uint32_t{m_pending[1]} << 16) | (std::uint32_t{m_pending[2]} << 8) |
                           m_pending[3];
-        m_pending.clear();
+        ClearPending();
         if (m_faults.refuseLength > 0) {
             --m_faults.refuseLength;
             Answer('X');
@@ -197,8 +245,8 @@ private:
         m_payload.clear();
         m_block = 0;
         m_resendsLeft = m_faults.resendCount;
-        Answer(kAnswerAccepted);
         m_state = State::Blocks;
+        AnswerFrameAccepted();
         if (m_payloadLength == 0) {
             Complete();
         }
@@ -210,6 +258,7 @@ private:
     }
 
     void OnBlockFrame() {
+        Record("block-" + std::to_string(m_block), m_pending);
         if (static_cast<int>(m_block) == m_faults.hangUpBlock) {
             HangUp();
             return;
@@ -220,13 +269,13 @@ private:
         Count(m_report, "frames");
         if (static_cast<int>(m_block) == m_faults.resendBlock && m_resendsLeft > 0) {
             --m_resendsLeft;
-            m_pending.clear();
+            ClearPending();
             Answer(kFrameSendAgain);
             return;
         }
         if (static_cast<int>(m_block) == m_faults.refuseBlock && m_faults.refuseCount > 0) {
             --m_faults.refuseCount;
-            m_pending.clear();
+            ClearPending();
             Answer('X');
             m_state = State::WaitWake;
             return;
@@ -234,10 +283,17 @@ private:
         std::uint8_t plain[kSerialBlockSize];
         MaskSerialBlock({m_pending.data(), m_pending.size() - 1}, plain);
         m_payload.insert(m_payload.end(), plain, plain + m_pending.size() - 1);
-        m_pending.clear();
+        ClearPending();
+        if (static_cast<int>(m_block) == m_faults.lateBlock && !m_lateAnswerGiven) {
+            // Taken, but answered only after the scripted delay.
+            m_lateAnswerGiven = true;
+            Count(m_report, "late_answers");
+            m_lateAnswerAt = Clock::now() + std::chrono::milliseconds(m_faults.lateMs);
+        } else {
+            AnswerFrameAccepted();
+        }
         ++m_block;
         m_resendsLeft = m_faults.resendCount;
-        Answer(kAnswerAccepted);
         if (m_payload.size() == m_payloadLength) {
             Complete();
         }
@@ -248,7 +304,7 @@ private:
     // writes fail; no answer comes any more. Hanging up another process's
     // terminal needs CAP_SYS_ADMIN.
     void HangUp() {
-        m_pending.clear();
+        ClearPending();
         m_hungUp = true;
         const Descriptor terminal(::open(m_node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
         if (terminal.Get() < 0 || ::ioctl(terminal.Get(), TIOCVHANGUP) != 0) {
@@ -268,8 +324,10 @@ private:
             return;
         }
         m_state = State::WaitWake;
-        CheckWake();
-        m_pending.clear();
+        if (!CheckWake()) {
+            Record("stale", m_pending);
+        }
+        ClearPending();
     }
 
     void Complete() {
@@ -284,9 +342,51 @@ private:
         [[maybe_unused]] const ssize_t n = ::write(m_master, &byte, 1);
     }
 
+    // '&' to a length frame or block; the host's pause before its next frame
+    // is measured from here.
+    void AnswerFrameAccepted() {
+        m_acceptedAt = Clock::now();
+        Answer(kAnswerAccepted);
+    }
+
+    // The time from an accepted frame's answer to the first byte of the next
+    // frame. The answer is stamped before it is written and a byte after it
+    // is read, so the measure is never shorter than the host's pause.
+    void MeasureFramePause(std::uint32_t baud, Clock::time_point now) {
+        if (m_acceptedAt && m_state == State::Blocks && baud == kBootloaderBaudRate &&
+            m_pending.empty()) {
+            m_framePauseMinMs = std::min(m_framePauseMinMs, Milliseconds(now - *m_acceptedAt));
+            ++m_framePauses;
+        }
+        m_acceptedAt.reset();
+    }
+
+    void ClearPending() {
+        m_pending.clear();
+        m_pendingTimes.clear();
+    }
+
+    // Notes an exchange received, when the report is to list them all.
+    void Record(const std::string& label, std::span<const std::uint8_t> bytes) {
+        if (m_options.recordWire) {
+            m_report["wire"].push_back({label, HexText(bytes)});
+        }
+    }
+
+    static std::span<const std::uint8_t> AsBytes(const std::string& text) {
+        return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+    }
+
+    static double Milliseconds(Clock::duration duration) {
+        return std::chrono::duration<double, std::milli>(duration).count();
+    }
+
     void WriteReport() {
         if (m_pacedGapMs < 1e9) {
             m_report["paced_gap_ms"] = m_pacedGapMs;
+        }
+        if (m_framePauses > 0) {
+            m_report["frame_pauses"] = {{"count", m_framePauses}, {"min_ms", m_framePauseMinMs}};
         }
         WriteJsonFile(m_options.reportPath, m_report);
     }
@@ -300,7 +400,13 @@ private:
     std::string m_line;
     std::vector<Clock::time_point> m_lineTimes;
     std::vector<std::uint8_t> m_pending;
+    std::vector<Clock::time_point> m_pendingTimes;  // when each pending byte was read
     Clock::time_point m_lastByte = Clock::now();
+    std::optional<Clock::time_point> m_acceptedAt;    // the last '&' to a frame
+    std::optional<Clock::time_point> m_lateAnswerAt;  // a scripted late '&' due then
+    bool m_lateAnswerGiven = false;
+    double m_framePauseMinMs = 1e9;
+    int m_framePauses = 0;
     std::uint32_t m_payloadLength = 0;
     std::uint32_t m_block = 0;
     int m_resendsLeft = 0;
@@ -309,10 +415,17 @@ private:
     std::vector<std::uint8_t> m_payload;
     // The smallest mean gap between the characters of a paced line.
     double m_pacedGapMs = 1e9;
-    nlohmann::json m_report = {
-        {"enter_commands", 0},  {"mismatches", 0}, {"wakes", 0},
-        {"length_frames", 0},   {"frames", 0},     {"completed", 0},
-        {"checksum_errors", 0}, {"bad_lines", 0},  {"wake_bytes", nlohmann::json::array()}};
+    nlohmann::json m_report = {{"enter_commands", 0},
+                               {"mismatches", 0},
+                               {"wakes", 0},
+                               {"length_frames", 0},
+                               {"frames", 0},
+                               {"completed", 0},
+                               {"checksum_errors", 0},
+                               {"bad_lines", 0},
+                               {"wake_bytes", nlohmann::json::array()},
+                               {"wake_gaps_ms", nlohmann::json::array()},
+                               {"wire", nlohmann::json::array()}};
 };
 
 }  // namespace

@@ -4,10 +4,13 @@
 // charger saw on the wire.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace velmorin::sim {
 
@@ -52,6 +55,9 @@ bool StopRequested();
 inline void Count(nlohmann::json& report, const char* key) {
     report[key] = report.value(key, 0) + 1;
 }
+
+// Bytes as lower-case hexadecimal text, two digits a byte, nothing between.
+std::string HexText(std::span<const std::uint8_t> bytes);
 
 // Creates the directory; false with a message when it cannot.
 bool PrepareDirectory(const std::filesystem::path& directory);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace velmorin::sim {
 
@@ -25,6 +26,8 @@ struct SerialFaults {
     int refuseCount = 0;   // ... the first this many times it comes
     int hangUpBlock = -1;  // when this block arrives, hang up the terminal as an unplugged
                            // adapter does, answer nothing more and exit
+    int lateBlock = -1;    // this block answered late, the first time it comes ...
+    int lateMs = 0;        // ... by this many ms
 };
 
 struct SerialChargerOptions {
@@ -36,6 +39,7 @@ struct SerialChargerOptions {
     std::string modelCode = "0x01";    // the charger's own model
     std::filesystem::path savePath;    // the payload of each completed transfer
     std::filesystem::path reportPath;  // what the charger saw, as JSON
+    bool recordWire = false;           // list every exchange received in the report
     SerialFaults faults;
 };
 
@@ -65,6 +69,8 @@ struct HidChargerOptions {
     int absenceMs = 300;  // how long the charger is off the bus while it restarts
     std::filesystem::path savePath;
     std::filesystem::path reportPath;
+    bool recordWire = false;             // list every report received in the report
+    std::vector<std::string> challenge;  // w1, w2, w3 of every challenge, instead of chance
     HidFaults faults;
 };
 

@@ -207,6 +207,65 @@ TEST_F(SerialUpgradeTest, PlainPortWakesAt128000OnTheSecondTry) {
     EXPECT_EQ(testing::ReadBytes(Received()), payload);
 }
 
+// What the charger relies on in time, measured by the simulated charger.
+// A sleep never ends early, so each check is a lower bound, with a wide
+// margin where the charger's own reads could shorten a gap.
+TEST_F(SerialUpgradeTest, PausesTheChargerReliesOn) {
+    // Two wrong answers to the wake: three wakes to measure.
+    StartCharger("serial", "COM201.json", {"--port", "COM201", "--wrong-wake", "2"});
+    const Bytes payload = testing::Payload(1000);
+    const auto file = Seal(payload, SealedForm::WholeFile);
+    RecordingHost host(file.string(), "COM201");
+    const UpgradeReport report = Upgrade(host);
+    EXPECT_EQ(host.messageBoxes, std::vector<std::string>{kCompletion});
+    EXPECT_EQ(report.attempts, 3);
+    const auto seen = StopCharger();
+
+    // The wake's pauses of 30, 30, 20 and 20 ms. A late read of one byte
+    // shortens the gap after it, so each pause is judged by its median over
+    // the wakes, against half its length.
+    const std::vector<double> pauses = {30, 30, 20, 20};
+    const auto wakes = seen.value("wake_gaps_ms", nlohmann::json::array());
+    ASSERT_EQ(wakes.size(), 3u);
+    for (std::size_t i = 0; i < pauses.size(); ++i) {
+        std::vector<double> gaps;
+        for (const auto& wake : wakes) {
+            ASSERT_EQ(wake.size(), pauses.size());
+            gaps.push_back(wake[i]);
+        }
+        std::sort(gaps.begin(), gaps.end());
+        EXPECT_GE(gaps[1], pauses[i] / 2) << "pause " << i + 1 << " of the wake";
+    }
+    // The 1 ms pause after each accepted frame (the length frame and every
+    // block but the last): measured from the answer to the next frame's
+    // first byte, which can only make it longer.
+    const auto framePauses = seen.value("frame_pauses", nlohmann::json::object());
+    EXPECT_EQ(framePauses.value("count", 0), 63);
+    EXPECT_GE(framePauses.value("min_ms", 0.0), 1.0);
+    // One character of the enter command every 50 ms.
+    EXPECT_GE(seen.value("paced_gap_ms", 0.0), 45.0);
+}
+
+TEST_F(SerialUpgradeTest, LateFrameAnswerIsAwaitedWithoutResend) {
+    // The host waits 1000 ms for each frame's answer; block 10 is answered
+    // after 700 ms.
+    StartCharger("serial", "COM201.json",
+                 {"--port", "COM201", "--late-block", "10", "--late-ms", "700"});
+    const Bytes payload = testing::Payload(1000);
+    const auto file = Seal(payload, SealedForm::WholeFile);
+    RecordingHost host(file.string(), "COM201");
+    const UpgradeReport report = Upgrade(host);
+    EXPECT_EQ(host.messageBoxes, std::vector<std::string>{kCompletion});
+    EXPECT_EQ(report.attempts, 1);
+    EXPECT_EQ(report.resends, 0u);
+    EXPECT_EQ(report.timeouts, 0u);
+    const auto seen = StopCharger();
+    EXPECT_EQ(seen.value("late_answers", 0), 1);
+    EXPECT_FALSE(seen.contains("bytes_before_late_answer")) << "the host went on before the answer";
+    EXPECT_EQ(seen["frames"], 63);  // each block once
+    EXPECT_EQ(testing::ReadBytes(Received()), payload);
+}
+
 TEST_F(SerialUpgradeTest, AdapterPulledMidwayEndsTheRunAndTheCharger) {
     StartCharger("serial", "COM201.json", {"--port", "COM201", "--hang-up-at-block", "5"});
     const Bytes description = testing::ReadBytes(Dir() / "COM201.json");
@@ -219,7 +278,7 @@ TEST_F(SerialUpgradeTest, AdapterPulledMidwayEndsTheRunAndTheCharger) {
     // The charger hung up its terminal at block 5 and left: its node and its
     // description are gone, as an unplugged adapter's are.
     const auto seen = StopCharger();
-    EXPECT_EQ(seen["hang_ups"], 1);
+    EXPECT_EQ(seen.value("hang_ups", 0), 1);
     EXPECT_EQ(seen["frames"], 5);
     EXPECT_FALSE(std::filesystem::exists(node));
     EXPECT_FALSE(std::filesystem::exists(Dir() / "COM201.json"));
