@@ -2,6 +2,7 @@
 // Fuzzes the catalogue reader: any text as an INI file, read with the
 // catalogue's keys, and any text as a catalogue file name.
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "online/catalogue.h"
@@ -14,6 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     }
     const int count = profile.GetInt("File List", "CountEx", 0);
+    // A byte-order mark in front of a text without one changes nothing that is read.
+    const std::string_view mark = "\xEF\xBB\xBF";
+    const auto marked = velmorin::PrivateProfile::Parse(std::string(mark) + std::string(text));
+    const bool same =
+        marked.GetInt("File List", "CountEx", 0) == count &&
+        marked.GetString("Software", "Ver", "V1.0") == profile.GetString("Software", "Ver", "V1.0");
+    if (text.substr(0, mark.size()) != mark && !same) {
+        __builtin_trap();
+    }
     for (int i = 0; i < count && i < velmorin::kMaxCatalogueEntries; ++i) {
         profile.GetString("File List", "FileName" + std::to_string(i), "");
     }
