@@ -15,7 +15,11 @@ namespace velmorin {
 QRect DialogUnitsToPixels(const QRect& units, const QFont& font);
 
 // Treats the geometry of `dialog` and of each of its direct children as
-// dialog units and converts it with the dialog's font.
+// dialog units and converts it with the dialog's font. One-line texts grow
+// to fit their font. From then on every shown control keeps the right margin
+// of the template (at most 10 units): when a control grows (now, or later
+// when a text it fits itself to changes), the window grows with it. The
+// window never becomes narrower than the template.
 void ApplyDialogUnits(QWidget& dialog);
 
 }  // namespace velmorin

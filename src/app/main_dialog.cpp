@@ -3,9 +3,14 @@
 #include "app/main_dialog.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
+#include <utility>
+#include <vector>
 
 #include "app/device_list.h"
 #include "app/device_table.h"
@@ -25,11 +30,19 @@ QString ToQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The one filter of the file choosers: its text shown once, its pattern *.bin.
+constexpr char kUpdateFileFilter[] = "Kestrion Update File(*.bin)";
+
 }  // namespace
 
 CvelmorinDlg::CvelmorinDlg(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::MainDialog>()) {
     m_ui->setupUi(this);
+    // Versions, types, memos, reasons and status lines come from files,
+    // devices and the network: they are shown as they stand, never as markup.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
     ApplyDialogUnits(*this);
     // Frames under the controls they hold, as in a dialog template.
     for (QWidget* frame :
@@ -165,6 +178,7 @@ void CvelmorinDlg::ShowMessageBox(std::string_view text, std::string_view captio
                     : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                                                        : QMessageBox::NoIcon,
                     title, message, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -194,22 +208,65 @@ void CvelmorinDlg::RefreshDeviceList() {
     }
 }
 
+void CvelmorinDlg::RunHeld(const std::function<void()>& upgrade) {
+    // The upgrade pumps this window's events: a modal chooser opened from
+    // them would hold the transfer until it closed, and a closed window would
+    // hide an upgrade that carries on.
+    std::vector<std::pair<QPointer<QWidget>, bool>> held;
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             m_ui->m_btnExit, m_ui->m_btnOpen, m_ui->m_btnDownload, m_ui->m_editPath,
+             m_ui->m_checkIncludeCom, m_ui->m_linkNewRelease}) {
+        held.emplace_back(control, control->isEnabledTo(this));
+        control->setEnabled(false);
+    }
+    struct Release {
+        CvelmorinDlg& dialog;
+        std::vector<std::pair<QPointer<QWidget>, bool>>& held;
+        ~Release() {
+            for (const auto& [control, enabled] : held) {
+                if (control != nullptr) {
+                    control->setEnabled(enabled);
+                }
+            }
+            dialog.m_upgrading = false;
+        }
+    } release{*this, held};
+    m_upgrading = true;
+    upgrade();
+}
+
+void CvelmorinDlg::done(int result) {
+    if (m_upgrading) {
+        return;
+    }
+    QDialog::done(result);
+}
+
+void CvelmorinDlg::closeEvent(QCloseEvent* event) {
+    if (m_upgrading) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
 void CvelmorinDlg::OnUpdateCommand() {
-    g_bListBoxLive = false;
-    m_ui->m_listDevices->setEnabled(false);
-    RunUpgradeForSelection(*this);
-    g_bListBoxLive = true;
-    m_ui->m_listDevices->setEnabled(true);
+    RunHeld([this] {
+        g_bListBoxLive = false;
+        m_ui->m_listDevices->setEnabled(false);
+        RunUpgradeForSelection(*this);
+        g_bListBoxLive = true;
+        m_ui->m_listDevices->setEnabled(true);
+    });
     RefreshDeviceList();
 }
 
 void CvelmorinDlg::OnSetSerialNumber() {
-    UpgradeOverHid(*this);
+    RunHeld([this] { UpgradeOverHid(*this); });
 }
 
 void CvelmorinDlg::OnOpenFile() {
-    QFileDialog chooser(this, QString(), QString(),
-                        QStringLiteral("Kestrion Update File(*.bin) (*.bin)"));
+    QFileDialog chooser(this, QString(), QString(), QString::fromLatin1(kUpdateFileFilter));
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(QFileDialog::ExistingFile);
     chooser.setDefaultSuffix(QStringLiteral("bin"));
@@ -234,9 +291,18 @@ void CvelmorinDlg::OnDeviceChange() {
     }
 }
 
+void CvelmorinDlg::TakeDownloadedFile(const QString& path) {
+    if (m_ui->m_editPath->text() == path) {
+        // The same text raises no change: the file on disk is new all the same.
+        CheckUpdateFile();
+    } else {
+        m_ui->m_editPath->setText(path);
+    }
+}
+
 void CvelmorinDlg::OnDownload() {
     OpenDownloadDialog(
-        this, [this](const QString& path) { m_ui->m_editPath->setText(path); },
+        this, [this](const QString& path) { TakeDownloadedFile(path); },
         [this](const QString& text) {
             ShowMessageBox(text.toStdString(), QApplication::applicationName().toStdString(),
                            MessageIcon::None);

@@ -44,6 +44,9 @@ public:
 
     // The header check of the path field; true when the file was accepted.
     bool CheckUpdateFile();
+    // Puts a downloaded file's path into the path field and checks the file,
+    // also when the field already showed that path.
+    void TakeDownloadedFile(const QString& path);
     // Rebuilds the device table and, while the list is live, the list box.
     void RefreshDeviceList();
 
@@ -68,14 +71,26 @@ public slots:
     void OnIncludeComPort();
     void OnDeviceChange();
     void OnDownload();
+    // Closing (Exit, Escape, the close box) is refused while an upgrade runs.
+    void done(int result) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Runs `upgrade` with closing refused and the controls that would start
+    // other work or end the window (Exit, Open..., Download..., the path,
+    // "Include COMx Port", the new-release link) disabled; afterwards each
+    // gets back the state it had.
+    void RunHeld(const std::function<void()>& upgrade);
+
     std::unique_ptr<Ui::MainDialog> m_ui;
     QIcon m_icon;
     DeviceWatcher m_watcher;
     std::unique_ptr<QSocketNotifier> m_deviceNotifier;
     MessageBoxHandler m_messageBoxHandler;
     std::function<void(class CDownLoad&)> m_beforeDownloadDialog;
+    bool m_upgrading = false;
 };
 
 }  // namespace velmorin

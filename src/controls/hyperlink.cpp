@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTextDocument>
 #include <QUrl>
 
 namespace velmorin {
@@ -29,6 +30,12 @@ int OpenWithSystem(const QString& url) {
         return 31;  // no application to open it with
     }
     return QProcess::startDetached(QStringLiteral("xdg-open"), {url}) ? kHyperlinkOpened : 2;
+}
+
+// The address as the tooltip shows it: as it stands, never read as markup
+// (addresses come from the catalogue), on one line.
+QString AddressTip(const QString& url) {
+    return url.isEmpty() ? QString() : Qt::convertFromPlainText(url, Qt::WhiteSpaceNoWrap);
 }
 
 }  // namespace
@@ -91,6 +98,9 @@ CHyperLink::CHyperLink(QWidget* parent)
     : QLabel(parent),
       m_hoverColor(QApplication::palette().color(QPalette::Highlight)),
       m_opener(OpenWithSystem) {
+    // Captions come from the catalogue: shown as they stand, and measured
+    // as shown.
+    setTextFormat(Qt::PlainText);
     m_reporter = [this](const QString& text) {
         QMessageBox::warning(window(), QApplication::applicationName(), text);
     };
@@ -107,7 +117,7 @@ void CHyperLink::SetUp() {
     underlined.setUnderline(m_underline);
     setFont(underlined);
     setCursor(Qt::PointingHandCursor);
-    setToolTip(m_url);
+    setToolTip(AddressTip(m_url));
     m_setUp = true;
     FitToText();
     UpdateColor();
@@ -117,7 +127,7 @@ void CHyperLink::SetUrl(const QString& url) {
     m_url = url;
     if (m_setUp) {
         FitToText();
-        setToolTip(m_url);
+        setToolTip(AddressTip(m_url));
     }
 }
 

@@ -3,7 +3,8 @@
 // optional underline, a hand cursor, the address as its tooltip, and a click
 // that opens the address (with the system's handler, else xdg-open started
 // without a shell), reporting a failure in a message box. Only http and
-// https addresses (or bare host names) are opened.
+// https addresses (or bare host names) are opened. The caption and the
+// address are shown as plain text, never as markup.
 #pragma once
 
 #include <QColor>

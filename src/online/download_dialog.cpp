@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMessageBox>
 
 #include "app/dialog_units.h"
@@ -27,6 +28,9 @@ constexpr std::pair<const char*, int> kColumns[] = {
 constexpr int kFileNameColumn = 1;
 constexpr int kUrlColumn = 4;
 
+// The one filter of the save chooser: its text shown once, its pattern *.bin.
+constexpr char kUpdateFileFilter[] = "Kestrion Update File(*.bin)";
+
 QString DefaultReleaseNotesAddress() {
     return QString::fromStdString("http://" + WebSite() + std::string(kReleaseNotesPath));
 }
@@ -38,19 +42,31 @@ CDownLoad::CDownLoad(QWidget* parent, std::function<void(const QString&)> delive
       m_ui(std::make_unique<Ui::DownloadDialog>()),
       m_deliverPath(std::move(deliverPath)) {
     m_ui->setupUi(this);
+    // Captions and addresses come from the catalogue: shown as they stand.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
     ApplyDialogUnits(*this);
     m_chooseSaveFile = [this](const QString& proposed) -> std::optional<QString> {
-        QFileDialog chooser(this, QString(), proposed,
-                            QStringLiteral("Kestrion Update File(*.bin) (*.bin)"));
+        // The chooser opens where it would anyway; the proposal is a plain
+        // name in it, never a directory of the catalogue's choosing.
+        QFileDialog chooser(this, QString(), QString(), QString::fromLatin1(kUpdateFileFilter));
         chooser.setAcceptMode(QFileDialog::AcceptSave);
         chooser.setDefaultSuffix(QStringLiteral("bin"));
+        if (!proposed.isEmpty()) {
+            chooser.selectFile(proposed);
+        }
         if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
             return std::nullopt;
         }
         return chooser.selectedFiles().front();
     };
+    // The download flow's boxes carry no icon.
     m_messageBox = [this](const QString& text) {
-        QMessageBox::information(this, QApplication::applicationName(), text);
+        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
+                        this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     };
 
     if (parent != nullptr) {
@@ -98,17 +114,22 @@ int CDownLoad::SelectedRow() const {
     return selected.isEmpty() ? -1 : m_ui->m_listUpdates->indexOfTopLevelItem(selected.front());
 }
 
+QString CDownLoad::ProposedName() const {
+    const int row = SelectedRow();
+    const QString fileName =
+        row < 0 ? QString() : m_ui->m_listUpdates->topLevelItem(row)->text(kFileNameColumn);
+    // The catalogue's name is reduced to a plain file name of this directory.
+    return fileName.isEmpty() ? QString()
+                              : QString::fromStdString(
+                                    ProposedFileName(QFile::encodeName(fileName).toStdString()));
+}
+
 void CDownLoad::OnItemChanged() {
     const int row = SelectedRow();
     if (row < 0) {
         return;
     }
-    const QString fileName = m_ui->m_listUpdates->topLevelItem(row)->text(kFileNameColumn);
-    // The catalogue's name is reduced to a plain file name of this directory.
-    m_ui->m_editSaveAs->setText(
-        fileName.isEmpty()
-            ? QString()
-            : QString::fromStdString(ProposedFileName(QFile::encodeName(fileName).toStdString())));
+    m_ui->m_editSaveAs->setText(ProposedName());
     auto& link = *m_ui->m_linkReleaseNotes;
     link.hide();
     // Rows past the release table's 20 slots keep the default notes.
@@ -125,10 +146,7 @@ void CDownLoad::OnItemChanged() {
 }
 
 void CDownLoad::OnBrowse() {
-    const int row = SelectedRow();
-    const QString proposed =
-        row < 0 ? QString() : m_ui->m_listUpdates->topLevelItem(row)->text(kFileNameColumn);
-    if (const auto chosen = m_chooseSaveFile(proposed)) {
+    if (const auto chosen = m_chooseSaveFile(ProposedName())) {
         m_ui->m_editSaveAs->setText(*chosen);
     }
 }

@@ -27,8 +27,9 @@ public:
 
     Ui::DownloadDialog& Controls() { return *m_ui; }
 
-    // Replaceable for tests: the save-as chooser (nothing when cancelled)
-    // and the message boxes.
+    // Replaceable for tests: the save-as chooser (given the proposed plain
+    // name, the one the "Save as" box takes for the row; nothing when
+    // cancelled) and the message boxes.
     using SaveChooser = std::function<std::optional<QString>(const QString& proposedName)>;
     void SetSaveChooser(SaveChooser chooser) { m_chooseSaveFile = std::move(chooser); }
     using MessageBoxHandler = std::function<void(const QString& text)>;
@@ -41,6 +42,9 @@ public slots:
 
 private:
     int SelectedRow() const;
+    // The selected row's file name as a plain name with ".bin", in this
+    // directory; empty without a row or a name.
+    QString ProposedName() const;
 
     std::unique_ptr<Ui::DownloadDialog> m_ui;
     std::function<void(const QString&)> m_deliverPath;

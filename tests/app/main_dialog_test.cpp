@@ -2,22 +2,32 @@
 // The main dialog on the offscreen platform: its states after
 // initialisation, the file check, the device list following device changes
 // (only the table during an upgrade), an upgrade from the Update button
-// against a simulated charger, the single-instance start-up, and the
-// hyperlink's failure texts.
+// against a simulated charger (the window held meanwhile), the download
+// flow with its choosers and boxes, texts from files and the network shown
+// as they stand, a large font, the single-instance start-up, the program
+// without a display, and the hyperlink's failure texts.
 #include "app/main_dialog.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 #include <fstream>
 
 #include "app/application.h"
 #include "app/device_list.h"
 #include "app/device_table.h"
+#include "app/dialog_units.h"
 #include "controls/hyperlink.h"
 #include "device/virtual/virtual_devices.h"
 #include "image/update_sealer.h"
@@ -29,11 +39,81 @@
 #include "ui_main_dialog.h"
 
 namespace velmorin {
+namespace {
+
+// What a text looks like on the screen in `format`, by Qt's own rule for
+// labels and tooltips: markup is rendered, so its tags and entities vanish.
+QString ShownText(const QString& text, Qt::TextFormat format) {
+    if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text))) {
+        return text;
+    }
+    QTextDocument document;
+    if (format == Qt::MarkdownText) {
+        document.setMarkdown(text);
+    } else {
+        document.setHtml(text);
+    }
+    return document.toPlainText();
+}
+
+QString ShownText(const QLabel& label) {
+    return ShownText(label.text(), label.textFormat());
+}
+
+// Runs `action`; every message box or file chooser that it opens is handed
+// to `inspect` and then closed (a box with OK, a chooser cancelled).
+void InspectModals(const std::function<void()>& action,
+                   const std::function<void(QDialog& modal)>& inspect) {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            inspect(*box);
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
+            inspect(*chooser);
+            chooser->reject();
+        }
+    });
+    poll.start(10);
+    action();
+    poll.stop();
+}
+
+// Works in `directory` until the end of the scope, also when a check ends
+// the test half-way.
+class ScopedCurrentDirectory {
+public:
+    explicit ScopedCurrentDirectory(const std::filesystem::path& directory)
+        : m_previous(std::filesystem::current_path()) {
+        std::filesystem::current_path(directory);
+    }
+    ~ScopedCurrentDirectory() {
+        std::error_code ignored;
+        std::filesystem::current_path(m_previous, ignored);
+    }
+    ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
+    ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
+
+private:
+    std::filesystem::path m_previous;
+};
+
+// The text a message box shows (its caption apart).
+QString BoxText(const QMessageBox& box) {
+    return ShownText(box.text(), box.textFormat());
+}
+
+}  // namespace
 
 class MainDialogTest : public QObject {
     Q_OBJECT
 
 private:
+    // The file choosers keep their last directory in the user's settings:
+    // here in a directory of this run's own.
+    testing::TempDirectory m_settingsDirectory;
+    testing::ScopedEnvironment m_settings{"XDG_CONFIG_HOME", m_settingsDirectory.Path().string()};
     std::unique_ptr<testing::TempDirectory> m_directory;
     std::unique_ptr<testing::ScopedEnvironment> m_environment;
     // No catalogue server: the release check fails at once.
@@ -44,17 +124,44 @@ private:
 
     QString Dir() const { return QString::fromStdString(m_directory->Path().string()); }
 
-    QString Seal(std::size_t length, const char* name = "update.bin") {
+    static std::vector<std::uint8_t> Sealed(std::size_t length, const char* version = "V1.02",
+                                            const char* type = "1010B",
+                                            const char* memo = "Balancer update") {
         std::vector<std::uint8_t> payload(length, 0x5A);
         UpdateHeader fields;
-        fields.version = "V1.02";
-        fields.type = "1010B";
-        fields.memo = "Balancer update";
+        fields.version = version;
+        fields.type = type;
+        fields.memo = memo;
         fields.modelCode = 0x2A;
-        const auto file = SealUpdateFile(fields, payload, SealedForm::WholeFile);
+        return SealUpdateFile(fields, payload, SealedForm::WholeFile);
+    }
+
+    QString Seal(std::size_t length, const char* name = "update.bin") {
         const auto path = m_directory->Path() / name;
-        testing::WriteBytes(path, file);
+        testing::WriteBytes(path, Sealed(length));
         return QString::fromStdString(path.string());
+    }
+
+    static std::string Body(const std::vector<std::uint8_t>& bytes) {
+        return {bytes.begin(), bytes.end()};
+    }
+
+    // Has the download dialog opened from `window` select `row` and download
+    // it; its boxes go to `boxes`. A download that fails leaves the dialog
+    // open: it is then left with Exit.
+    static void DownloadThroughWindow(CvelmorinDlg& window, int row, QStringList& boxes) {
+        window.SetBeforeDownloadDialog([&boxes, row](CDownLoad& opened) {
+            opened.SetMessageBoxHandler([&boxes](const QString& text) { boxes << text; });
+            QTimer::singleShot(0, &opened, [&opened, row] {
+                auto& list = *opened.Controls().m_listUpdates;
+                list.setCurrentItem(list.topLevelItem(row));
+                opened.Controls().m_btnDownload->click();
+                if (opened.isVisible()) {
+                    opened.Controls().m_btnExit->click();
+                }
+            });
+        });
+        window.Controls().m_btnDownload->click();
     }
 
     // Waits (pumping events) until `done` holds.
@@ -149,11 +256,29 @@ private slots:
         });
         ui.m_editPath->setText(Seal(4096));
         QVERIFY(ui.m_btnUpdate->isEnabled());
+        dialog.show();
+        // A control that was off before the run is still off after it.
+        ui.m_btnDownload->setEnabled(false);
+        QWidget* const held[] = {ui.m_btnExit,  ui.m_btnOpen,         ui.m_btnDownload,
+                                 ui.m_editPath, ui.m_checkIncludeCom, ui.m_linkNewRelease};
+        std::vector<bool> enabledBefore;
+        for (QWidget* control : held) {
+            enabledBefore.push_back(control->isEnabled());
+        }
+        // Each way of closing the window, tried while the upgrade runs.
+        const std::pair<QString, std::function<void()>> closings[] = {
+            {"Exit", [&] { QTest::mouseClick(ui.m_btnExit, Qt::LeftButton); }},
+            {"Escape", [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }},
+            {"close box, Alt+F4", [&] { dialog.windowHandle()->close(); }},
+        };
 
         // Watch the window while the upgrade pumps its events.
         QStringList statuses;
         int highestProgress = -1;
         bool listDisabled = false;
+        bool triedDuringRun = false;
+        QStringList enabledDuringRun;
+        QStringList closedDuringRun;
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, [&] {
             if (!ui.m_staticStatus->isHidden() &&
@@ -164,10 +289,32 @@ private slots:
                 highestProgress = std::max(highestProgress, ui.m_progress->value());
             }
             listDisabled = listDisabled || !ui.m_listDevices->isEnabled();
+            if (!triedDuringRun && !ui.m_progress->isHidden()) {
+                triedDuringRun = true;
+                for (QWidget* control : held) {
+                    if (control->isEnabled()) {
+                        enabledDuringRun << control->objectName();
+                    }
+                }
+                for (const auto& [way, close] : closings) {
+                    close();
+                    if (!dialog.isVisible()) {
+                        closedDuringRun << way;
+                        dialog.show();
+                    }
+                }
+            }
         });
         watcher.start(5);
         QTest::mouseClick(ui.m_btnUpdate, Qt::LeftButton);
         watcher.stop();
+
+        QVERIFY(triedDuringRun);
+        QVERIFY2(closedDuringRun.isEmpty(), qPrintable(closedDuringRun.join(u',')));
+        QVERIFY2(enabledDuringRun.isEmpty(), qPrintable(enabledDuringRun.join(u' ')));
+        for (std::size_t i = 0; i < std::size(held); ++i) {
+            QVERIFY2(held[i]->isEnabled() == enabledBefore[i], qPrintable(held[i]->objectName()));
+        }
 
         QCOMPARE(boxes, QStringList{QStringLiteral("Success: Upgrade completion!")});
         QVERIFY(statuses.contains(QStringLiteral("Upgrading ...")));
@@ -177,6 +324,9 @@ private slots:
         QVERIFY(ui.m_listDevices->isEnabled());
         QCOMPARE(ui.m_listDevices->currentRow(), 0);
         QVERIFY(ui.m_btnUpdate->isEnabled());
+        // The run is over: the window closes again.
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
     }
 
     void newReleaseLink() {
@@ -184,8 +334,7 @@ private slots:
         server.Serve(std::string(kCatalogueAddressPath),
                      "[Software]\nVer=V2.3\nURL=http://get.example/velmorin\n");
         const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", server.Host());
-        const auto previous = std::filesystem::current_path();
-        std::filesystem::current_path(m_directory->Path());
+        const ScopedCurrentDirectory workHere(m_directory->Path());
         {
             CvelmorinDlg dialog;
             auto& link = *dialog.Controls().m_linkNewRelease;
@@ -199,7 +348,6 @@ private slots:
             CvelmorinDlg dialog;
             QVERIFY(dialog.Controls().m_linkNewRelease->isHidden());
         }
-        std::filesystem::current_path(previous);
     }
 
     void downloadDialog() {
@@ -215,8 +363,7 @@ private slots:
                          "FileName2=../up/def\nRelease2=Notes for def\nReleaseURL2=http://r/def\n");
         const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", server.Host());
         const testing::ScopedEnvironment site("VELMORIN_WEB_SITE", std::string("www.test.example"));
-        const auto previous = std::filesystem::current_path();
-        std::filesystem::current_path(m_directory->Path());
+        const ScopedCurrentDirectory workHere(m_directory->Path());
 
         QVERIFY(FetchCatalogue(nullptr));
         QString delivered;
@@ -249,15 +396,21 @@ private slots:
                      std::max(list.viewport()->width(), header.length()));
         }
 
-        // "..." proposes the row's name; cancelling keeps the box.
-        QString proposed;
-        dialog.SetSaveChooser([&](const QString& name) -> std::optional<QString> {
-            proposed = name;
-            return std::nullopt;
-        });
-        ui.m_btnBrowse->click();
-        QCOMPARE(proposed, QStringLiteral("abc"));
-        QCOMPARE(ui.m_editSaveAs->text(), QStringLiteral("abc.bin"));
+        // "..." proposes the name the "Save as" box takes: a plain name, no
+        // directories; cancelling keeps the box.
+        const std::pair<int, QString> proposals[] = {{0, "abc.bin"}, {1, ""}, {2, "def.bin"}};
+        for (const auto& [row, name] : proposals) {
+            ui.m_listUpdates->setCurrentItem(ui.m_listUpdates->topLevelItem(row));
+            QString proposed = QStringLiteral("(none)");
+            dialog.SetSaveChooser([&](const QString& offered) -> std::optional<QString> {
+                proposed = offered;
+                return std::nullopt;
+            });
+            ui.m_btnBrowse->click();
+            QCOMPARE(proposed, name);
+            QCOMPARE(ui.m_editSaveAs->text(), name);
+        }
+        ui.m_listUpdates->setCurrentItem(ui.m_listUpdates->topLevelItem(0));
 
         // A refused address: the failure box, the dialog stays open and idle.
         QStringList boxes;
@@ -296,7 +449,339 @@ private slots:
         QVERIFY(!opened);
         QCOMPARE(windowBoxes.size(), 1);
         QVERIFY(windowBoxes[0].startsWith("Connecting server failed.\n\nError = 0x800C0007"));
-        std::filesystem::current_path(previous);
+    }
+
+    // The file choosers as the operator meets them: the filter's text once,
+    // and "..." in the directory the chooser uses anyway with a plain name,
+    // whatever directories the catalogue's name holds.
+    void fileChoosers() {
+        testing::HttpServer server;
+        server.Serve(std::string(kCatalogueAddressPath),
+                     "[File List]\nCountEx=1\nFileName0=../up/def\nURL0=http://x/def.bin\n");
+        const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", server.Host());
+        const auto work = m_directory->Path() / "work";
+        std::filesystem::create_directories(work);
+        std::filesystem::create_directories(m_directory->Path() / "up");
+        const ScopedCurrentDirectory workHere(work);
+        const QString workDir = QString::fromStdString(work.string());
+
+        CvelmorinDlg window;
+        struct Seen {
+            QStringList filters;
+            QString directory;
+            QStringList selected;
+        };
+        const auto chooserOf = [](QDialog& modal, Seen& seen) {
+            auto& chooser = static_cast<QFileDialog&>(modal);
+            const auto* combo = chooser.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            QVERIFY(combo != nullptr);
+            for (int i = 0; i < combo->count(); ++i) {
+                seen.filters << combo->itemText(i);
+            }
+            seen.directory = chooser.directory().absolutePath();
+            seen.selected = chooser.selectedFiles();
+        };
+        struct Row {
+            const char* name;
+            std::function<void()> open;
+            QString selected;  // empty: not looked at
+        };
+        const Row rows[] = {
+            {"Open...", [&] { window.Controls().m_btnOpen->click(); }, QString()},
+            {"...",
+             [&] {
+                 window.SetBeforeDownloadDialog([](CDownLoad& opened) {
+                     QTimer::singleShot(0, &opened, [&opened] {
+                         opened.Controls().m_btnBrowse->click();
+                         opened.Controls().m_btnExit->click();
+                     });
+                 });
+                 window.Controls().m_btnDownload->click();
+             },
+             workDir + "/def.bin"},
+        };
+        for (const Row& row : rows) {
+            Seen seen;
+            InspectModals(row.open, [&](QDialog& modal) {
+                if (qobject_cast<QFileDialog*>(&modal) != nullptr) {
+                    chooserOf(modal, seen);
+                }
+            });
+            QCOMPARE(seen.filters, QStringList{QStringLiteral("Kestrion Update File(*.bin)")});
+            QCOMPARE(seen.directory, workDir);
+            if (!row.selected.isEmpty()) {
+                QCOMPARE(seen.selected, QStringList{row.selected});
+            }
+        }
+    }
+
+    // The download flow's failure boxes: no icon, the sentence first.
+    void downloadFlowBoxes() {
+        testing::HttpServer server;
+        server.Serve(std::string(kCatalogueAddressPath),
+                     "[File List]\nCountEx=1\nFileName0=gone\nURL0=http://" + server.Host() +
+                         "/files/gone.bin\n");
+        const ScopedCurrentDirectory workHere(m_directory->Path());
+        struct Row {
+            std::string updateServer;
+            QString sentence;
+        };
+        const Row rows[] = {
+            {testing::HttpServer::RefusingHost(), "Connecting server failed.\n\nError = 0x"},
+            {server.Host(), "Download failed.\n\nError = 0x800C0194"},
+        };
+        for (const Row& row : rows) {
+            const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", row.updateServer);
+            CvelmorinDlg window;
+            window.SetBeforeDownloadDialog([](CDownLoad& opened) {
+                QTimer::singleShot(0, &opened, [&opened] {
+                    opened.Controls().m_btnDownload->click();
+                    opened.Controls().m_btnExit->click();
+                });
+            });
+            QStringList texts;
+            QList<QMessageBox::Icon> icons;
+            InspectModals([&] { window.Controls().m_btnDownload->click(); },
+                          [&](QDialog& modal) {
+                              if (auto* box = qobject_cast<QMessageBox*>(&modal)) {
+                                  texts << BoxText(*box);
+                                  icons << box->icon();
+                              }
+                          });
+            QCOMPARE(texts.size(), 1);
+            QVERIFY2(texts[0].startsWith(row.sentence), qPrintable(texts[0]));
+            QCOMPARE(icons, QList<QMessageBox::Icon>{QMessageBox::NoIcon});
+        }
+    }
+
+    // A download into the path the window already shows is checked all the
+    // same: the verdict follows the new file.
+    void everyDownloadIsChecked() {
+        testing::HttpServer server;
+        server.Serve(std::string(kCatalogueAddressPath),
+                     "[File List]\nCountEx=1\nFileName0=abc\nURL0=http://" + server.Host() +
+                         "/files/abc.bin\n");
+        const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", server.Host());
+        const ScopedCurrentDirectory workHere(m_directory->Path());
+        CvelmorinDlg window;
+        auto& ui = window.Controls();
+        // A rejected file in the path box first.
+        std::ofstream("abc.bin") << std::string(600, 'x');
+        ui.m_editPath->setText(QStringLiteral("abc.bin"));
+        QCOMPARE(ui.m_staticFileMessage->text(), QStringLiteral("File format error!"));
+
+        // Over a rejected file, then over an accepted one of another version.
+        for (const char* version : {"V1.02", "V2.07"}) {
+            server.Serve("/files/abc.bin", Body(Sealed(64, version)));
+            QStringList boxes;
+            DownloadThroughWindow(window, 0, boxes);
+            QCOMPARE(boxes, QStringList());
+            QCOMPARE(ui.m_editPath->text(), QStringLiteral("abc.bin"));
+            QCOMPARE(ui.m_staticVersion->text(), QString::fromLatin1(version));
+            QVERIFY(ui.m_staticFileMessage->isHidden());
+        }
+    }
+
+    // The largest update file comes down whole and is accepted; an answer
+    // one byte past the download cap is refused and leaves nothing.
+    void downloadsAtTheSizeLimits() {
+        const auto largest = Sealed(kMaxPayloadLength, "V5.12");
+        QCOMPARE(largest.size(), std::size_t{524288});
+        testing::HttpServer server;
+        server.Serve("/files/largest.bin", Body(largest));
+        server.Serve("/files/past.bin", std::string(kMaxUpdateFileBytes + 1, 'x'));
+        server.Serve(std::string(kCatalogueAddressPath),
+                     "[File List]\nCountEx=2\nFileName0=largest\nURL0=http://" + server.Host() +
+                         "/files/largest.bin\nFileName1=past\nURL1=http://" + server.Host() +
+                         "/files/past.bin\n");
+        const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", server.Host());
+        const ScopedCurrentDirectory workHere(m_directory->Path());
+        struct Row {
+            int entry;
+            const char* file;
+            bool delivered;
+        };
+        for (const Row& row : {Row{0, "largest.bin", true}, Row{1, "past.bin", false}}) {
+            CvelmorinDlg window;
+            auto& ui = window.Controls();
+            QStringList boxes;
+            DownloadThroughWindow(window, row.entry, boxes);
+            const auto saved = m_directory->Path() / row.file;
+            if (row.delivered) {
+                QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(u'\n')));
+                QCOMPARE(ui.m_editPath->text(), QString::fromLatin1(row.file));
+                QCOMPARE(ui.m_staticVersion->text(), QStringLiteral("V5.12"));
+                QVERIFY(testing::ReadBytes(saved) == largest);
+            } else {
+                QCOMPARE(boxes.size(), 1);
+                QVERIFY2(boxes[0].startsWith("Download failed.\n\nError = 0x"),
+                         qPrintable(boxes[0]));
+                QCOMPARE(ui.m_editPath->text(), QString());
+                QVERIFY(!std::filesystem::exists(saved));
+            }
+        }
+    }
+
+    // Texts from an update file and from the catalogue are shown as they
+    // stand, markup and entities included, and the link fits what it shows.
+    void textsShownAsTheyStand() {
+        testing::HttpServer server;
+        const QString caption = QStringLiteral("<b>Notes</b> for &lt;5A&gt;");
+        const QString address = QStringLiteral("http://r/<i>x</i>?a=1&amp;b=2");
+        server.Serve(std::string(kCatalogueAddressPath),
+                     "[File List]\nCountEx=2\nFileName0=a\nFileName1=b\nRelease1=" +
+                         caption.toStdString() + "\nReleaseURL1=" + address.toStdString() + "\n");
+        const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", server.Host());
+        const ScopedCurrentDirectory workHere(m_directory->Path());
+
+        CvelmorinDlg window;
+        auto& ui = window.Controls();
+        const auto path = m_directory->Path() / "marked.bin";
+        testing::WriteBytes(path, Sealed(64, "&lt;5A", "<i>1010B</i>", "A <b>bold</b> memo"));
+        ui.m_editPath->setText(QString::fromStdString(path.string()));
+
+        QString linkText;
+        QString linkTip;
+        int linkWidth = -1;
+        int captionWidth = -2;
+        window.SetBeforeDownloadDialog([&](CDownLoad& opened) {
+            QTimer::singleShot(0, &opened, [&] {
+                auto& list = *opened.Controls().m_listUpdates;
+                list.setCurrentItem(list.topLevelItem(1));
+                const CHyperLink& link = *opened.Controls().m_linkReleaseNotes;
+                linkText = ShownText(link);
+                linkTip = ShownText(link.toolTip(), Qt::AutoText);
+                linkWidth = link.width();
+                captionWidth = QFontMetrics(link.font()).horizontalAdvance(caption);
+                opened.Controls().m_btnExit->click();
+            });
+        });
+        ui.m_btnDownload->click();
+
+        const std::pair<QString, QString> shown[] = {
+            {ShownText(*ui.m_staticVersion), "&lt;5A"},
+            {ShownText(*ui.m_staticType), "<i>1010B</i>"},
+            {ShownText(*ui.m_staticMemo), "A <b>bold</b> memo"},
+            {linkText, caption},
+            {linkTip, address},
+        };
+        QStringList changed;
+        for (const auto& [actual, expected] : shown) {
+            if (actual != expected) {
+                changed << expected + " shown as " + actual;
+            }
+        }
+        QVERIFY2(changed.isEmpty(), qPrintable(changed.join(QStringLiteral("; "))));
+        QCOMPARE(linkWidth, captionWidth);
+    }
+
+    // At the usual size and larger ones, the grown links stay inside their
+    // windows with the right margin of the template (the new-release link's
+    // 10 units, as much for the release-notes link), and are not cut.
+    void grownLinksKeepTheirMargins() {
+        testing::HttpServer server;
+        const QString caption =
+            QStringLiteral("Release notes of the balancer firmware for every 1010B charger");
+        server.Serve(std::string(kCatalogueAddressPath),
+                     "[Software]\nVer=V2.3\nURL=http://get.example/velmorin\n"
+                     "[File List]\nCountEx=1\nFileName0=a\nRelease0=" +
+                         caption.toStdString() + "\n");
+        const testing::ScopedEnvironment update("VELMORIN_UPDATE_SERVER", server.Host());
+        const ScopedCurrentDirectory workHere(m_directory->Path());
+
+        struct Seen {
+            int dialogWidth = 0;
+            QRect link;
+            int textWidth = 0;
+            int margin = 0;
+        };
+        const auto look = [](QWidget& dialog, const CHyperLink& link, int marginUnits) {
+            QCoreApplication::processEvents();
+            return Seen{dialog.width(), link.geometry(),
+                        QFontMetrics(link.font()).horizontalAdvance(link.text()),
+                        DialogUnitsToPixels(QRect(0, 0, marginUnits, 0), dialog.font()).width()};
+        };
+        const QFont previousFont = QApplication::font();
+        QStringList outside;
+        for (const int points : {9, 11, 14, 15}) {
+            QFont font = previousFont;
+            font.setPointSize(points);
+            QApplication::setFont(font);
+            CvelmorinDlg window;
+            window.show();
+            Seen download;
+            window.SetBeforeDownloadDialog([&](CDownLoad& opened) {
+                QTimer::singleShot(0, &opened, [&] {
+                    download = look(opened, *opened.Controls().m_linkReleaseNotes, 10);
+                    opened.Controls().m_btnExit->click();
+                });
+            });
+            window.Controls().m_btnDownload->click();
+            const Seen main = look(window, *window.Controls().m_linkNewRelease, 304 - 152 - 142);
+            // Nothing else grew: without the link the window is as drawn.
+            window.Controls().m_linkNewRelease->hide();
+            QCoreApplication::processEvents();
+            if (window.width() != DialogUnitsToPixels(QRect(0, 0, 304, 0), window.font()).width()) {
+                outside << QStringLiteral("%1 pt: window %2 wide without the link")
+                               .arg(points)
+                               .arg(window.width());
+            }
+            for (const auto& [name, seen] :
+                 {std::pair{"new release", main}, {"release notes", download}}) {
+                if (seen.link.x() + seen.link.width() + seen.margin > seen.dialogWidth ||
+                    seen.link.width() < seen.textWidth) {
+                    outside << QStringLiteral(
+                                   "%1 pt, %2: link of %3 for a text of %4 ends at %5, "
+                                   "window %6 wide, margin %7")
+                                   .arg(points)
+                                   .arg(name)
+                                   .arg(seen.link.width())
+                                   .arg(seen.textWidth)
+                                   .arg(seen.link.x() + seen.link.width())
+                                   .arg(seen.dialogWidth)
+                                   .arg(seen.margin);
+                }
+            }
+        }
+        QApplication::setFont(previousFont);
+        QVERIFY2(outside.isEmpty(), qPrintable(outside.join(QStringLiteral("; "))));
+    }
+
+    // Without a display the window says so and ends with 1; --help and
+    // --version answer all the same.
+    void withoutDisplay() {
+        const testing::ScopedEnvironment platform("QT_QPA_PLATFORM", std::nullopt);
+        const testing::ScopedEnvironment display("DISPLAY", std::nullopt);
+        const testing::ScopedEnvironment wayland("WAYLAND_DISPLAY", std::nullopt);
+        const testing::ScopedEnvironment session("XDG_SESSION_TYPE", std::nullopt);
+        const testing::ScopedEnvironment runtime("XDG_RUNTIME_DIR", m_directory->Path().string());
+        struct Row {
+            std::vector<std::string> arguments;
+            int exitCode;
+            const char* out;
+            const char* err;
+        };
+        const Row rows[] = {
+            {{},
+             1,
+             "",
+             "velmorin: the window needs a display, and neither DISPLAY nor "
+             "WAYLAND_DISPLAY is set."},
+            {{"--help"}, 0, "Usage: velmorin [--help] [--version]\n", ""},
+            {{"--version"}, 0, "velmorin V2.2\n", ""},
+        };
+        for (const Row& row : rows) {
+            std::vector<std::string> command{VELMORIN_GUI};
+            command.insert(command.end(), row.arguments.begin(), row.arguments.end());
+            const testing::ProgramOutcome outcome = testing::RunProgram(command);
+            QCOMPARE(outcome.exitCode, row.exitCode);
+            QVERIFY2(outcome.out.rfind(row.out, 0) == 0, outcome.out.c_str());
+            if (*row.err == '\0') {
+                QCOMPARE(outcome.err, std::string());
+            } else {
+                QVERIFY2(outcome.err.rfind(row.err, 0) == 0, outcome.err.c_str());
+            }
+        }
     }
 
     void secondStartIsRefused() {
@@ -329,7 +814,7 @@ private slots:
         link.SetUp();
         QCOMPARE(link.Url(), link.text());
         QVERIFY(link.font().underline());
-        QCOMPARE(link.toolTip(), link.Url());
+        QCOMPARE(ShownText(link.toolTip(), Qt::AutoText), link.Url());
         QCOMPARE(link.height(), QFontMetrics(link.font()).height());
         QCOMPARE(link.CurrentColor(), QColor(0, 0, 238));
         link.SetUrl(QStringLiteral("http://127.0.0.1:1/release"));
