@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Renders the main window in three states to PNG files, for the README:
+// Renders the main window in four states to PNG files, for the README:
 // no file chosen; a file accepted with a simulated charger listed; an
-// upgrade under way. Run on a display (scripts/screenshot uses Xvfb).
+// upgrade under way; and with a 14-point font, a file accepted and the
+// new-release link shown (the link grows with the font, the window with
+// it). Run on a display (scripts/screenshot uses Xvfb).
 // Usage: velmorin_screenshot OUTPUT-DIRECTORY
 #include <QApplication>
 #include <QDir>
@@ -14,8 +16,10 @@
 #include <fstream>
 
 #include "app/main_dialog.h"
+#include "controls/hyperlink.h"
 #include "device/virtual/virtual_devices.h"
 #include "image/update_sealer.h"
+#include "online/catalogue.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
 #include "ui_main_dialog.h"
@@ -116,5 +120,28 @@ int main(int argc, char** argv) {
     during.start(20);
     ui.m_btnUpdate->click();
     during.stop();
+
+    // A desktop with a 14-point font, and a catalogue that names a newer
+    // release.
+    {
+        testing::HttpServer releaseServer;
+        releaseServer.Serve(std::string(kCatalogueAddressPath),
+                            "[Software]\nVer=V2.3\nURL=http://www.varno.example/velmorin\n");
+        const testing::ScopedEnvironment newer("VELMORIN_UPDATE_SERVER", releaseServer.Host());
+        const QFont usual = QApplication::font();
+        QFont large = usual;
+        large.setPointSize(14);
+        QApplication::setFont(large);
+        CvelmorinDlg largeWindow;
+        largeWindow.SetMessageBoxHandler([](const QString&, const QString&, MessageIcon) {});
+        largeWindow.show();
+        largeWindow.Controls().m_editPath->setText(QString::fromStdString(path));
+        ok = Save(largeWindow, output + "/large-font.png") && ok;
+        const QRect link = largeWindow.Controls().m_linkNewRelease->geometry();
+        std::printf("14-point font: new-release link %s, from x %d to %d of a window %d wide\n",
+                    largeWindow.Controls().m_linkNewRelease->isHidden() ? "hidden" : "shown",
+                    link.x(), link.x() + link.width(), largeWindow.width());
+        QApplication::setFont(usual);
+    }
     return ok && grabbed ? 0 : 1;
 }
