@@ -23,7 +23,8 @@ int RunListCommand(bool includeComPorts, bool json) {
                                {"line", CodePageToUtf8(rebuild.lines[static_cast<std::size_t>(i)])},
                                {"model", CodePageToUtf8(entry.modelText)},
                                {"serial", CodePageToUtf8(entry.serialText)},
-                               {"plain_port", IsPlainPortEntry(entry)}});
+                               {"plain_port", IsPlainPortEntry(entry)},
+                               {"no_permission", entry.noPermission}});
         }
         nlohmann::json out{{"devices", devices}};
         if (!rebuild.discoveryError.empty()) {
@@ -37,11 +38,17 @@ int RunListCommand(bool includeComPorts, bool json) {
     }
     // Two tab-separated columns, one line per device: line breaks and tabs
     // in the devices' texts show as escapes.
+    bool noPermission = false;
     for (int i = 0; i < g_deviceCount; ++i) {
-        std::cout << TerminalSafeField(g_deviceTable[static_cast<std::size_t>(i)].deviceName)
-                  << '\t'
+        const DeviceEntry& entry = g_deviceTable[static_cast<std::size_t>(i)];
+        std::cout << TerminalSafeField(entry.deviceName) << '\t'
                   << TerminalSafeField(CodePageToUtf8(rebuild.lines[static_cast<std::size_t>(i)]))
-                  << '\n';
+                  << (entry.noPermission ? "\t(no permission)" : "") << '\n';
+        noPermission = noPermission || entry.noPermission;
+    }
+    if (noPermission) {
+        std::cerr << "This user may not open the chargers marked \"(no permission)\"; "
+                     "`velmorin-cli update` on one says what grants access.\n";
     }
     if (g_deviceCount == 0) {
         std::cerr << kTextDeviceNotFound << '\n';

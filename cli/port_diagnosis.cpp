@@ -84,9 +84,10 @@ std::vector<std::string> ExplainPortFailure(const std::string& node, int error,
     }
     if (error == EACCES || error == EPERM) {
         lines.push_back("No permission to open " + node + ".");
-        const std::string rule = "install the udev rule " + std::string(kSerialUdevRule) + " in " +
-                                 kUdevRulePath +
-                                 " and re-plug the charger (it serves local logins)";
+        const bool hid = node.rfind("/dev/hidraw", 0) == 0;
+        const std::string rule =
+            "install the udev rule " + std::string(hid ? kHidUdevRule : kSerialUdevRule) + " in " +
+            kUdevRulePath + " and re-plug the charger (it serves local logins)";
         // Joining the node's group helps only where that group may read and
         // write it; never advise joining root's group.
         struct stat status {};

@@ -20,6 +20,9 @@ std::vector<std::string> ExplainPortFailure(const std::string& node, int error,
 inline constexpr char kSerialUdevRule[] =
     "SUBSYSTEM==\"tty\", ATTRS{product}==\"Varno*\", MODE=\"0660\", TAG+=\"uaccess\", "
     "ENV{ID_MM_DEVICE_IGNORE}=\"1\"";
+inline constexpr char kHidUdevRule[] =
+    "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"0483\", ATTRS{idProduct}==\"575[0-9a-fA-F]\", "
+    "MODE=\"0660\", TAG+=\"uaccess\"";
 inline constexpr char kUdevRulePath[] = "/etc/udev/rules.d/70-kestrion.rules";
 
 }  // namespace velmorin::cli

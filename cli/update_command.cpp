@@ -14,12 +14,18 @@
 
 #include "app/device_table.h"
 #include "app/update_command.h"
+#include "device/device_name.h"
 #include "device/device_watcher.h"
 #include "device/serial_node.h"
 #include "device/serial_port.h"
 #include "device/virtual/virtual_devices.h"
+#include "image/update_image.h"
+#include "output.h"
 #include "port_diagnosis.h"
+#include "protocol/hid_upgrade.h"
 #include "protocol/protocol_clock.h"
+#include "protocol/serial_upgrade.h"
+#include "protocol/upgrade_texts.h"
 #include "terminal_text.h"
 
 namespace velmorin::cli {
@@ -28,23 +34,39 @@ namespace {
 constexpr char kInterrupted[] =
     "\nInterrupted: the device is closed. The charger stays in its bootloader; run the same "
     "update again to finish it.\n";
+constexpr char kInterruptedBeforeTransfer[] =
+    "\nInterrupted before the transfer began: the device is closed and no firmware was "
+    "written.\n";
 
-// Ctrl-C ends the program at once: the kernel closes the device, and the
-// ports give up exclusive mode so that the next run can open them.
+// Set once the payload is under way: only then has a charger surely left its
+// firmware for its bootloader.
+volatile std::sig_atomic_t g_transferStarted = 0;
+
+// Ctrl-C (and SIGTERM, SIGHUP) ends the program at once: the kernel closes
+// the device, and the ports give up exclusive mode so that the next run can
+// open them.
 void OnInterrupt(int /*signal*/) {
     ReleaseSerialPortsForExit();
+    const bool started = g_transferStarted != 0;
     [[maybe_unused]] const ssize_t n =
-        ::write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1);
+        started ? ::write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1)
+                : ::write(STDERR_FILENO, kInterruptedBeforeTransfer,
+                          sizeof kInterruptedBeforeTransfer - 1);
     ::_exit(130);
 }
 
 class TerminalHost : public UpgradeHost {
 public:
-    TerminalHost(std::string path, int selected, bool quiet)
+    TerminalHost(std::string path, int selected, bool quiet, int maxAttempts)
         : m_path(std::move(path)),
           m_selected(selected),
           m_quiet(quiet),
-          m_isTerminal(::isatty(STDOUT_FILENO) != 0) {}
+          m_isTerminal(::isatty(STDOUT_FILENO) != 0),
+          m_maxAttempts(maxAttempts) {}
+
+    // Why the file was rejected, as the load reported it (empty: it said so
+    // itself).
+    const std::string& FileRejection() const { return m_fileRejection; }
 
     std::string PathText() override { return m_path; }
     int SelectedIndex() override { return m_selected; }
@@ -52,6 +74,13 @@ public:
     void ShowStatus(bool /*visible*/) override {}
     void SetStatusText(const std::string& text) override {
         EndBar();
+        if (text == kStatusUpgrading) {
+            g_transferStarted = 1;
+        }
+        if (text == kStatusConnecting || text == kStatusConnectingAgain) {
+            Say(text + AttemptText());
+            return;
+        }
         Say(text);
     }
     void ShowProgress(bool visible) override {
@@ -96,6 +125,7 @@ public:
         }
     }
     void ResetFileInfo(std::string_view reason) override {
+        m_fileRejection = reason;
         if (!reason.empty()) {
             EndBar();
             std::cerr << TerminalSafe(reason) << '\n';
@@ -111,6 +141,24 @@ public:
     }
 
 private:
+    // From the second attempt on, the attempt's number and about how long
+    // the attempts left may take, judged by the ones so far: a port with no
+    // charger behind it takes over half a minute to give up.
+    std::string AttemptText() {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_attempt++ == 0) {
+            m_firstAttempt = now;
+            return {};
+        }
+        const double perAttempt =
+            std::chrono::duration<double>(now - m_firstAttempt).count() / (m_attempt - 1);
+        const int left = static_cast<int>(perAttempt * (m_maxAttempts - m_attempt + 1) + 0.5);
+        char text[64];
+        std::snprintf(text, sizeof text, " (attempt %d of %d, up to about %d s left)", m_attempt,
+                      m_maxAttempts, left);
+        return text;
+    }
+
     void Say(const std::string& text) {
         if (!m_quiet) {
             std::cout << TerminalSafe(text) << std::endl;
@@ -131,6 +179,10 @@ private:
     int m_lastShown = -1;
     bool m_barShown = false;
     std::chrono::steady_clock::time_point m_lastDrawn{};
+    int m_maxAttempts;
+    int m_attempt = 0;
+    std::chrono::steady_clock::time_point m_firstAttempt{};
+    std::string m_fileRejection;
     DeviceWatcher m_watcher;
 };
 
@@ -168,11 +220,56 @@ const char* OutcomeName(UpgradeOutcome outcome) {
     return "failed";
 }
 
+// A file check whose display steps go nowhere.
+class SilentFileInfo : public FileInfoDisplay {
+public:
+    void ResetFileInfo(std::string_view /*reason*/) override {}
+    void ShowFileInfo(const FileInfoText& /*info*/, bool /*updateEnabled*/) override {}
+    void ShowMessageBox(std::string_view /*text*/, std::string_view /*caption*/,
+                        MessageIcon /*icon*/) override {}
+};
+
+// What to add to the load's own words on a rejected file: what the system
+// said of a file that cannot be opened, that a file is empty (the window
+// shows nothing for either), and that a serial charger cannot take a file in
+// the header form. Empty when there is nothing to add.
+std::string FileRejectionReason(const UpgradeReport& report, bool serial, const std::string& path) {
+    const ImageCheck& check = report.fileCheck;
+    switch (check.result) {
+    case ImageLoadResult::CannotOpen:
+        return check.openError;
+    case ImageLoadResult::Empty:
+        return "The file is empty: " + path;
+    case ImageLoadResult::FormatError:
+        if (serial) {
+            SilentFileInfo display;
+            const ImageCheck asHeaderForm = CheckUpdateFile(path, display);
+            if (asHeaderForm.Accepted() && asHeaderForm.form == SealedForm::HeaderOnly) {
+                return "The file is in the header form, which only HID chargers take; a serial "
+                       "charger needs the whole-file form.";
+            }
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+// Every way out under --json prints one object with the outcome and the
+// reason.
+void PrintJson(nlohmann::json out) {
+    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
 }  // namespace
 
 int RunUpdateCommand(const std::string& path, const std::string& device, bool json) {
+    // A closed output (`| head`) must not end an upgrade half-way: writes
+    // then fail, the run goes on, and the exit status says so.
+    std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
+    std::signal(SIGHUP, OnInterrupt);
     SeedNonceGenerator(
         static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
 
@@ -180,27 +277,49 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
     const DeviceTableRebuild table = RebuildDeviceTable(true, false);
     int selected = -1;
     for (int i = 0; i < g_deviceCount; ++i) {
-        if (g_deviceTable[static_cast<std::size_t>(i)].deviceName == deviceName) {
+        if (SameDeviceName(g_deviceTable[static_cast<std::size_t>(i)].deviceName, deviceName)) {
             selected = i;
             break;
         }
     }
     if (selected < 0) {
+        const std::string reason =
+            "no device " + device +
+            " is connected; `velmorin-cli list --include-com` shows the devices";
         if (!table.discoveryError.empty()) {
             std::cerr << TerminalSafe(table.discoveryError) << '\n';
         }
-        std::cerr << "velmorin-cli update: no device " << TerminalSafe(device)
-                  << " is connected; `velmorin-cli list --include-com` shows the devices\n";
-        return 2;
+        if (json) {
+            PrintJson({{"outcome", "no-device"}, {"message", reason}, {"device", device}});
+        }
+        std::cerr << "velmorin-cli update: " << TerminalSafe(reason) << '\n';
+        return FinishOutput(2);
     }
 
-    TerminalHost host(path, selected, json);
+    const std::string selectedName = g_deviceTable[static_cast<std::size_t>(selected)].deviceName;
+    const bool hid = IsHidDeviceName(selectedName);
+    TerminalHost host(path, selected, json, hid ? kHidAttempts : kSerialAttempts);
     const UpgradeReport report = RunUpgradeForSelection(host);
-    if (report.outcome == UpgradeOutcome::OpenFailed && !report.openNode.empty()) {
-        for (const std::string& line :
-             ExplainPortFailure(report.openNode, report.openErrno, report.openRateRefused)) {
-            std::cerr << TerminalSafe(line) << '\n';
+
+    std::vector<std::string> explanation;
+    if (report.outcome == UpgradeOutcome::FileRejected) {
+        const std::string reason = FileRejectionReason(report, !hid, path);
+        if (!reason.empty()) {
+            explanation.push_back(reason);
         }
+    } else if (report.outcome == UpgradeOutcome::OpenFailed && hid && report.openErrno == EBUSY) {
+        explanation = {report.openError + ".",
+                       "Wait for that run to end (or end it) and try again."};
+    } else if (report.outcome == UpgradeOutcome::OpenFailed && !report.openNode.empty()) {
+        explanation = ExplainPortFailure(report.openNode, report.openErrno, report.openRateRefused);
+    }
+    if (report.deviceLost && report.outcome != UpgradeOutcome::Completed) {
+        explanation.push_back(
+            "The charger was lost during the run (unplugged, or its port "
+            "hung up).");
+    }
+    for (const std::string& line : explanation) {
+        std::cerr << TerminalSafe(line) << '\n';
     }
 
     const double seconds = report.elapsedMs / 1000.0;
@@ -208,9 +327,16 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
                             ? static_cast<double>(report.payloadBytes) / seconds
                             : 0.0;
     if (json) {
+        std::string message = report.message;
+        if (message.empty() && report.outcome == UpgradeOutcome::FileRejected) {
+            // The load's own words, else (an empty file) the added reason.
+            message = !host.FileRejection().empty() ? host.FileRejection()
+                      : !explanation.empty()        ? explanation.front()
+                                                    : std::string();
+        }
         nlohmann::json out = {{"outcome", OutcomeName(report.outcome)},
-                              {"message", report.message},
-                              {"device", deviceName},
+                              {"message", message},
+                              {"device", selectedName},
                               {"attempts", report.attempts},
                               {"frames", report.framesSent},
                               {"resends", report.resends},
@@ -225,18 +351,24 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
         if (!report.openError.empty()) {
             out["open_error"] = report.openError;
         }
-        std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        if (!explanation.empty()) {
+            std::string reason;
+            for (const std::string& line : explanation) {
+                reason += (reason.empty() ? "" : "\n") + line;
+            }
+            out["reason"] = reason;
+        }
+        PrintJson(out);
     } else if (report.attempts > 0) {
         std::printf(
             "link: %d attempt%s, %llu %s, %llu resends, %llu time-outs,%s %.2f s, %.0f B/s\n",
             report.attempts, report.attempts == 1 ? "" : "s",
-            static_cast<unsigned long long>(report.framesSent),
-            IsHidDeviceName(deviceName) ? "blocks" : "frames",
+            static_cast<unsigned long long>(report.framesSent), hid ? "blocks" : "frames",
             static_cast<unsigned long long>(report.resends),
             static_cast<unsigned long long>(report.timeouts),
             report.deviceLost ? " device lost," : "", seconds, rate);
     }
-    return report.outcome == UpgradeOutcome::Completed ? 0 : 1;
+    return FinishOutput(report.outcome == UpgradeOutcome::Completed ? 0 : 1);
 }
 
 }  // namespace velmorin::cli

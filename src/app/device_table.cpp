@@ -56,11 +56,13 @@ std::vector<std::string> FillDeviceTable(const std::vector<SSerInfo>& records,
             entry.modelText = record.busDescription;
             entry.serialText = SerialFieldOfDevicePath(record.devicePath);
             entry.deviceName = deviceName;
+            entry.noPermission = record.noPermission;
             lines.push_back("Type: " + entry.modelText + ", S/N:" + entry.serialText);
         } else if (includeComPorts) {
             entry.modelText = kPlainPortModel;
             entry.serialText.clear();
             entry.deviceName = deviceName;
+            entry.noPermission = false;
             lines.push_back(record.friendlyName);
         } else {
             continue;

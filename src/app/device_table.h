@@ -22,6 +22,7 @@ struct DeviceEntry {
     std::string modelText;
     std::string serialText;
     std::string deviceName;
+    bool noPermission = false;  // listed, but this user may not open it
 };
 
 extern std::array<DeviceEntry, kMaxDeviceEntries> g_deviceTable;

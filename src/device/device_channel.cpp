@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 
 #include "device/device_name.h"
 #include "device/pause.h"
@@ -62,9 +63,13 @@ bool CDeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
 }
 
 bool CDeviceChannel::OpenHid(std::uint32_t index) {
-    m_hid = OpenHidInterface(index);
+    std::string path;
+    m_hid = OpenHidInterface(index, path);
     if (m_hid == nullptr) {
-        m_openError = "cannot open HID interface " + std::to_string(index);
+        m_openErrno = errno;
+        m_openNode = path;
+        m_openError = "cannot open HID interface " + std::to_string(index) +
+                      (path.empty() ? std::string() : " (" + path + "): " + std::strerror(errno));
         return false;
     }
     return true;

@@ -60,8 +60,9 @@ public:
     void SendLinePaced(const CommandBytes& command);
 
     const std::string& OpenError() const { return m_openError; }
-    // After a failed open of a serial port: its node and the system's error
-    // number (0 when the name itself was wrong).
+    // After a failed open: the node (a serial port's tty, a HID interface's
+    // hidraw node or socket) and the system's error number (0 when the name
+    // itself was wrong).
     const std::string& OpenNode() const { return m_openNode; }
     int OpenErrno() const { return m_openErrno; }
     // After a failed open of a serial port that kept another rate than the

@@ -62,4 +62,11 @@ std::optional<DeviceName> ParseDeviceName(std::string_view name) {
     return std::nullopt;
 }
 
+bool SameDeviceName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
 }  // namespace velmorin

@@ -23,4 +23,8 @@ struct DeviceName {
 // port has; "HID" alone is interface 0.
 std::optional<DeviceName> ParseDeviceName(std::string_view name);
 
+// Whether two device names name the same device: equal but for the case of
+// their letters ("com201" is COM201), as the parser reads them.
+bool SameDeviceName(std::string_view a, std::string_view b);
+
 }  // namespace velmorin

@@ -2,6 +2,8 @@
 // The HID interface list: the system's interfaces, then the virtual ones.
 #include "device/hid_interface.h"
 
+#include <cerrno>
+
 #include "device/virtual/virtual_devices.h"
 
 namespace velmorin {
@@ -21,12 +23,15 @@ std::vector<HidInterfaceInfo> EnumerateHidInterfaces() {
     return interfaces;
 }
 
-std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index) {
+std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path) {
     const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
     if (index >= interfaces.size()) {
+        path.clear();
+        errno = ENODEV;
         return nullptr;
     }
     const HidInterfaceInfo& info = interfaces[index];
+    path = info.path;
     return info.isVirtual ? OpenVirtualHidInterface(info.path) : OpenSystemHidInterface(info.path);
 }
 

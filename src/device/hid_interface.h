@@ -47,9 +47,10 @@ std::vector<HidInterfaceInfo> EnumerateHidInterfaces();
 // The system's part of that list (platform backend).
 std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces();
 
-// Opens interface `index` of EnumerateHidInterfaces(); nullptr when there
-// is none or it cannot be opened.
-std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index);
+// Opens interface `index` of EnumerateHidInterfaces(), telling its node (or
+// socket) in `path`; nullptr when there is none (errno ENODEV) or it cannot
+// be opened (errno says why: EACCES for a node without permission).
+std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path);
 
 // Opens one interface of the list (platform backend, or virtual).
 std::unique_ptr<HidInterface> OpenSystemHidInterface(const std::string& path);

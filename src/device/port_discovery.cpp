@@ -66,8 +66,12 @@ void EnumeratePorts(std::vector<SSerInfo>& list, bool probe) {
     AppendVirtualSerialPorts(list);
 
     if (probe) {
-        std::erase_if(list, [](const SSerInfo& record) {
-            return !SerialPortIsFree(DeviceNodeOfPath(record.devicePath));
+        // A charger this user may not open stays listed, marked, so that the
+        // operator learns why it cannot be upgraded instead of missing it.
+        std::erase_if(list, [](SSerInfo& record) {
+            const PortProbe found = ProbeSerialPort(DeviceNodeOfPath(record.devicePath));
+            record.noPermission = found == PortProbe::NoPermission && record.isUsbDevice == 1;
+            return found != PortProbe::Free && !record.noPermission;
         });
     }
     for (SSerInfo& record : list) {

@@ -22,6 +22,8 @@ struct SSerInfo {
     std::string description;     // e.g. "USB Serial Port"
     std::string busDescription;  // the USB product string
     std::int32_t hidIndex = 0;   // the n of HIDn for HID records
+    // The probe found a charger that this user may not open.
+    bool noPermission = false;
 };
 
 // Discovery fails by raising this error; what() is the text for the operator.

@@ -64,8 +64,13 @@ private:
 // about to end abruptly (from a signal handler: it only makes system calls).
 void ReleaseSerialPortsForExit();
 
-// Whether a serial node can be opened now and is not held by another
-// program (exclusive mode or a lock). Used by discovery's probe.
-bool SerialPortIsFree(const std::string& node);
+// What discovery's probe finds at a serial node.
+enum class PortProbe {
+    Free,          // it opens, and no other program holds it
+    Held,          // another program holds it (exclusive mode or a lock)
+    NoPermission,  // this user may not open it
+    Unavailable,   // no such node, or it fails to open
+};
+PortProbe ProbeSerialPort(const std::string& node);
 
 }  // namespace velmorin

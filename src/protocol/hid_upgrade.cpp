@@ -3,9 +3,14 @@
 #include "protocol/hid_upgrade.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 
+#include "device/charger_lock.h"
 #include "device/device_channel.h"
+#include "device/device_name.h"
+#include "device/hid_interface.h"
 #include "image/update_image.h"
 #include "protocol/bootloader_wire.h"
 #include "protocol/challenge_crc.h"
@@ -36,7 +41,6 @@ constexpr int kBeforeWaitRounds = 1000;
 constexpr int kBetweenWaitRounds = 200;
 constexpr int kWaitRounds = 50;
 constexpr int kBeforeSecondAttempt = 200;
-constexpr int kAttempts = 2;
 constexpr int kRefusalsAllowed = 4;
 
 bool SameDevice(const DeviceEntry& a, const DeviceEntry& b) {
@@ -62,7 +66,7 @@ public:
 
 private:
     void Execute() {
-        const auto header = LoadFileForUpgrade(m_host, true);
+        const auto header = LoadFileForUpgrade(m_host, true, m_report.fileCheck);
         if (!header) {
             return;
         }
@@ -72,8 +76,12 @@ private:
         m_version = StartPacketVersion({UpdateImage.data(), kUpdateHeaderSize});
         m_report.payloadBytes = m_payloadLength;
 
+        if (!HoldCharger()) {
+            Fail(kErrorOpen);
+            return;
+        }
         int errorCode = 0;
-        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        for (int attempt = 0; attempt < kHidAttempts; ++attempt) {
             ++m_report.attempts;
             m_host.SetStatusText(
                 std::string(attempt == 0 ? kStatusConnecting : kStatusConnectingAgain));
@@ -86,10 +94,14 @@ private:
                 return;
             }
             m_channel.Close();
-            if (attempt + 1 < kAttempts) {
+            if (attempt + 1 < kHidAttempts) {
                 SleepMs(kBeforeSecondAttempt);
             }
         }
+        Fail(errorCode);
+    }
+
+    void Fail(int errorCode) {
         m_report.errorCode = errorCode;
         m_report.outcome = errorCode == kErrorMismatch ? UpgradeOutcome::Mismatch
                            : errorCode == kErrorOpen   ? UpgradeOutcome::OpenFailed
@@ -98,12 +110,43 @@ private:
         m_host.ShowMessageBox(m_report.message, kCaptionError, MessageIcon::Error);
     }
 
+    // Holds the selected charger for the whole run, through its restart
+    // under another node; false when another run holds it.
+    bool HoldCharger() {
+        const DeviceEntry& entry = SelectedEntry(m_host);
+        m_report.deviceName = entry.deviceName;
+        // Without a serial number two chargers of one model look alike; the
+        // device name then tells them apart. Simulated chargers (all alike
+        // unless told otherwise) are told apart by their sockets.
+        std::string identity = entry.modelText + '\n' + entry.serialText + '\n' +
+                               (entry.serialText.empty() ? entry.deviceName : "");
+        if (const auto name = ParseDeviceName(entry.deviceName)) {
+            const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
+            if (name->number < interfaces.size() && interfaces[name->number].isVirtual) {
+                identity += '\n' + interfaces[name->number].path;
+            }
+        }
+        std::string holder;
+        std::string lockPath;
+        m_lock = ChargerLock::Acquire(identity, holder, lockPath);
+        if (m_lock == nullptr) {
+            m_report.openError =
+                entry.deviceName + " is busy: " + holder + " is upgrading this charger";
+            m_report.openNode = lockPath;
+            m_report.openErrno = EBUSY;
+            return false;
+        }
+        return true;
+    }
+
     // One attempt; 0 when the payload was taken, else the failure code.
     int Attempt() {
         m_identity = SelectedEntry(m_host);
         m_report.deviceName = m_identity.deviceName;
         if (!m_channel.Open(m_identity.deviceName, kFirmwareBaudRate)) {
             m_report.openError = m_channel.OpenError();
+            m_report.openNode = m_channel.OpenNode();
+            m_report.openErrno = m_channel.OpenErrno();
             return kErrorOpen;
         }
         m_channel.SendLine(EnterBootloaderCommand(m_modelCode));
@@ -238,6 +281,7 @@ private:
     }
 
     UpgradeHost& m_host;
+    std::unique_ptr<ChargerLock> m_lock;
     CDeviceChannel m_channel;
     UpgradeReport m_report;
     std::uint32_t m_startTick = 0;

@@ -10,6 +10,9 @@
 
 namespace velmorin {
 
+// Attempts a run makes at most.
+inline constexpr int kHidAttempts = 2;
+
 // Runs the whole upgrade on the selected device; the operator is told the
 // outcome through `host`. The channel is closed on every way out.
 UpgradeReport UpgradeOverHid(UpgradeHost& host);

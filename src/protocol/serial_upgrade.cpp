@@ -21,7 +21,6 @@ constexpr int kAfterOtherEnterAnswer = 2000;
 constexpr std::uint32_t kWakeAnswerTimeout = 1000;
 constexpr int kBeforeLengthFrame = 50;
 constexpr int kBeforeFreshAttempt = 500;
-constexpr int kFailuresAllowed = 6;
 
 // How an attempt ended.
 enum class AttemptEnd {
@@ -53,7 +52,7 @@ public:
 
 private:
     void Execute() {
-        const auto header = LoadFileForUpgrade(m_host, false);
+        const auto header = LoadFileForUpgrade(m_host, false, m_report.fileCheck);
         if (!header) {
             Exit();
             return;
@@ -92,7 +91,7 @@ private:
                 break;
             }
             m_channel.Close();
-            if (++failures > kFailuresAllowed) {
+            if (++failures >= kSerialAttempts) {
                 FailAttempts(end);
                 return;
             }

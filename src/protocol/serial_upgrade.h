@@ -10,6 +10,9 @@
 
 namespace velmorin {
 
+// Attempts a run makes at most: one, and six more after failures.
+inline constexpr int kSerialAttempts = 7;
+
 // Runs the whole upgrade on the selected device; the operator is told the
 // outcome through `host`. The channel is closed on every way out.
 UpgradeReport UpgradeOverSerial(UpgradeHost& host);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "image/update_image.h"
+
 namespace velmorin {
 
 enum class UpgradeOutcome {
@@ -19,7 +21,8 @@ enum class UpgradeOutcome {
 
 struct UpgradeReport {
     UpgradeOutcome outcome = UpgradeOutcome::FileRejected;
-    std::string message;  // the final message box's text, if one was shown
+    std::string message;   // the final message box's text, if one was shown
+    ImageCheck fileCheck;  // what the load made of the update file
     int attempts = 0;
     int errorCode = 0;  // HID: the code of the last failure
     std::uint64_t payloadBytes = 0;

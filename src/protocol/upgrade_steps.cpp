@@ -17,12 +17,14 @@ DeviceEntry SelectedEntry(UpgradeHost& host) {
     return g_deviceTable[static_cast<std::size_t>(index)];
 }
 
-std::optional<UpdateHeader> LoadFileForUpgrade(UpgradeHost& host, bool allowHeaderForm) {
+std::optional<UpdateHeader> LoadFileForUpgrade(UpgradeHost& host, bool allowHeaderForm,
+                                               ImageCheck& check) {
     host.EnableUpdateButton(false);
     const std::string path = host.PathText();
     host.SetStatusText(std::string(kStatusOpenFile) + path);
     host.ShowStatus(true);
-    if (!LoadUpdateImage(path, allowHeaderForm, host).Accepted()) {
+    check = LoadUpdateImage(path, allowHeaderForm, host);
+    if (!check.Accepted()) {
         return std::nullopt;
     }
     return StoredHeader();

@@ -151,6 +151,8 @@ TEST_F(CliUpdateTest, SaysWhatGrantsPermissionToThePort) {
             EXPECT_NE(refused.err.find(row.advice), std::string::npos) << refused.err;
         } else {
             EXPECT_EQ(refused.err.find("usermod"), std::string::npos) << refused.err;
+            // The udev rule is then the one advice, not an alternative.
+            EXPECT_EQ(refused.err.find("\n  or "), std::string::npos) << refused.err;
         }
         EXPECT_NE(refused.err.find("/etc/udev/rules.d/70-kestrion.rules"), std::string::npos);
     }

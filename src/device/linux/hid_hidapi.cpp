@@ -3,8 +3,10 @@
 // hidraw node, in hidapi's order, and 65-byte reports with report ID 0 at the
 // channel (hidraw takes the ID byte on output and leaves it out on input).
 #include <hidapi.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 
 #include "device/device_text.h"
@@ -80,6 +82,8 @@ std::unique_ptr<HidInterface> OpenSystemHidInterface(const std::string& path) {
     }
     hid_device* device = hid_open_path(path.c_str());
     if (device == nullptr) {
+        // hidapi keeps the reason as text only; the node says it again.
+        errno = ::access(path.c_str(), R_OK | W_OK) == 0 ? EIO : errno;
         return nullptr;
     }
     return std::make_unique<HidapiInterface>(device);

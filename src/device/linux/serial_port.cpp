@@ -231,14 +231,16 @@ void SerialPort::Purge() {
     ::tcflush(m_fd, TCIOFLUSH);
 }
 
-bool SerialPortIsFree(const std::string& node) {
+PortProbe ProbeSerialPort(const std::string& node) {
     const int fd = OpenNode(node);
     if (fd < 0) {
-        return false;
+        return errno == EACCES || errno == EPERM ? PortProbe::NoPermission
+               : errno == EBUSY                  ? PortProbe::Held
+                                                 : PortProbe::Unavailable;
     }
-    const bool free = !HeldElsewhere(fd);
+    const bool held = HeldElsewhere(fd);
     ::close(fd);  // also releases the lock the check took
-    return free;
+    return held ? PortProbe::Held : PortProbe::Free;
 }
 
 }  // namespace velmorin
