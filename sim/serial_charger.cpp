@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -45,9 +46,10 @@ constexpr auto kHungUpLinger = std::chrono::milliseconds(500);
 
 class SerialCharger {
 public:
-    SerialCharger(int master, std::string node, std::uint8_t modelCode,
+    SerialCharger(int master, int terminal, std::string node, std::uint8_t modelCode,
                   const SerialChargerOptions& options)
         : m_master(master),
+          m_terminal(terminal),
           m_node(std::move(node)),
           m_modelCode(modelCode),
           m_options(options),
@@ -70,6 +72,7 @@ public:
                 AnswerFrameAccepted();
             }
             DropStaleFrame();
+            ReleaseAbandonedExclusiveMode();
         }
         WriteReport();
         if (m_hungUp) {
@@ -82,6 +85,44 @@ public:
     }
 
 private:
+    // A host killed outright (SIGKILL) cannot give exclusive mode up, and the
+    // terminal, held open here, would keep it for ever: a real port's tty is
+    // made afresh once its last user closes it. Once a second nobody but the
+    // simulator has the terminal open, exclusive mode is dropped.
+    void ReleaseAbandonedExclusiveMode() {
+        const auto now = Clock::now();
+        if (now < m_nextExclusiveCheck) {
+            return;
+        }
+        m_nextExclusiveCheck = now + std::chrono::seconds(1);
+        int exclusive = 0;
+        if (::ioctl(m_terminal, TIOCGEXCL, &exclusive) != 0 || exclusive == 0 ||
+            OpenedByAnotherProcess()) {
+            return;
+        }
+        ::ioctl(m_terminal, TIOCNXCL);
+    }
+
+    bool OpenedByAnotherProcess() const {
+        std::error_code error;
+        const std::string own = std::to_string(::getpid());
+        for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
+            const std::string pid = process.path().filename();
+            if (pid == own || pid.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            std::error_code fdError;
+            for (const auto& fd :
+                 std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
+                std::error_code linkError;
+                if (std::filesystem::read_symlink(fd.path(), linkError) == m_node) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
     enum class State { Firmware, WaitWake, Length, Blocks };
 
     // Wakes often enough to see stale frames, and in time for a late answer.
@@ -392,7 +433,9 @@ private:
     }
 
     int m_master;
+    int m_terminal;  // the terminal side, held open by the simulator
     std::string m_node;
+    Clock::time_point m_nextExclusiveCheck{};
     std::uint8_t m_modelCode;
     const SerialChargerOptions& m_options;
     SerialFaults m_faults;
@@ -470,7 +513,8 @@ int RunSerialCharger(const SerialChargerOptions& options) {
     std::cout << port << ": simulated charger \"" << options.product << "\" S/N "
               << options.serialNumber << " on " << node << std::endl;
 
-    SerialCharger charger(master.Get(), node, static_cast<std::uint8_t>(*modelCode), options);
+    SerialCharger charger(master.Get(), terminal.Get(), node, static_cast<std::uint8_t>(*modelCode),
+                          options);
     return charger.Serve();
 }
 
