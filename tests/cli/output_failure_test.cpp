@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The commands' output going nowhere: a standard output that refuses every
 // write (/dev/full) is an error that a script must see in the exit status.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,27 +20,13 @@ using testing::RunProgram;
 ProgramOutcome RunIntoFullDevice(const std::vector<std::string>& args) {
     const testing::TempDirectory directory;
     const auto errPath = directory.Path() / "err";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int full = ::open("/dev/full", O_WRONLY);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(full, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        std::vector<char*> argv;
-        for (const auto& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
+    const pid_t child = testing::StartProgram(args, "/dev/full", errPath);
     int status = 0;
     ::waitpid(child, &status, 0);
     ProgramOutcome outcome;
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::stringstream err;
-    err << std::ifstream(errPath).rdbuf();
-    outcome.err = err.str();
+    const std::vector<std::uint8_t> err = testing::ReadBytes(errPath);
+    outcome.err.assign(err.begin(), err.end());
     return outcome;
 }
 

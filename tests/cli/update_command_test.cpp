@@ -107,11 +107,8 @@ TEST_F(CliUpdateTest, SaysWhatGrantsPermissionToThePort) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to run the program as another user";
     }
-    for (auto up = m_directory.Path(); up != up.root_path(); up = up.parent_path()) {
-        if ((std::filesystem::status(up).permissions() & std::filesystem::perms::others_exec) ==
-            std::filesystem::perms::none) {
-            GTEST_SKIP() << "other users cannot reach " << up;
-        }
+    if (const auto closed = testing::ClosedToOtherUsers(m_directory.Path())) {
+        GTEST_SKIP() << "other users cannot reach " << *closed;
     }
     const std::string file = Seal(64);
     const std::string program = Dir() + "/velmorin-cli";

@@ -137,15 +137,8 @@ TEST_F(CliUpdateFaultsTest, AHidChargerIsHeldForTheWholeRun) {
     const std::string first = Seal(32768, SealedForm::WholeFile, "first.bin");
     const Bytes firstPayload = m_payload;
     const std::string second = Seal(64, SealedForm::WholeFile, "second.bin");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int out = ::open((Dir() + "/first.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(out, STDERR_FILENO);
-        ::execl(VELMORIN_CLI, VELMORIN_CLI, "update", first.c_str(), "--device", "HID0",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t child = testing::StartProgram({VELMORIN_CLI, "update", first, "--device", "HID0"},
+                                              Dir() + "/first.out", Dir() + "/first.err");
     // Start the second run while the first waits for the charger's restart
     // or transfers.
     for (int i = 0;
@@ -162,7 +155,7 @@ TEST_F(CliUpdateFaultsTest, AHidChargerIsHeldForTheWholeRun) {
         << refused.err;
     EXPECT_EQ(refused.out.find("Success"), std::string::npos) << refused.out;
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadText(Dir() + "/first.out");
+    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadText(Dir() + "/first.err");
     EXPECT_EQ(Received("hid"), firstPayload);
 }
 
@@ -182,15 +175,9 @@ TEST_F(CliUpdateFaultsTest, LongWaitsSayHowLongAndCtrlCBeforeTheTransferSaysSo) 
 
     m_chargers.clear();
     StartCharger("serial", {"--silent-wake", "7"});
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int out = ::open((Dir() + "/wait.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(out, STDERR_FILENO);
-        ::execl(VELMORIN_CLI, VELMORIN_CLI, "update", (Dir() + "/update.bin").c_str(), "--device",
-                "COM201", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t child =
+        testing::StartProgram({VELMORIN_CLI, "update", Dir() + "/update.bin", "--device", "COM201"},
+                              Dir() + "/wait.out", Dir() + "/wait.err");
     for (int i = 0;
          i < 200 && ReadText(Dir() + "/wait.out").find("Connecting...") == std::string::npos; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -200,7 +187,7 @@ TEST_F(CliUpdateFaultsTest, LongWaitsSayHowLongAndCtrlCBeforeTheTransferSaysSo) 
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
-    const std::string said = ReadText(Dir() + "/wait.out");
+    const std::string said = ReadText(Dir() + "/wait.err");
     EXPECT_NE(said.find("Interrupted before the transfer began"), std::string::npos) << said;
     EXPECT_EQ(said.find("stays in its bootloader"), std::string::npos) << said;
 }
@@ -236,16 +223,9 @@ TEST_F(CliUpdateFaultsTest, OutputFailuresAndHangUpSignals) {
     for (const int signal : {SIGHUP, SIGKILL}) {
         SCOPED_TRACE(signal);
         std::filesystem::remove(m_directory.Path() / "signal.out");
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const int out =
-                ::open((Dir() + "/signal.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(out, STDERR_FILENO);
-            ::execl(VELMORIN_CLI, VELMORIN_CLI, "update", file.c_str(), "--device", "COM201",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        const pid_t child =
+            testing::StartProgram({VELMORIN_CLI, "update", file, "--device", "COM201"},
+                                  Dir() + "/signal.out", Dir() + "/signal.err");
         for (int i = 0;
              i < 400 && ReadText(Dir() + "/signal.out").find("progress: 40%") == std::string::npos;
              ++i) {
@@ -293,11 +273,8 @@ TEST_F(CliUpdateFaultsTest, PermissionsDoNotHideACharger) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to run the program as another user";
     }
-    for (auto up = m_directory.Path(); up != up.root_path(); up = up.parent_path()) {
-        if ((std::filesystem::status(up).permissions() & std::filesystem::perms::others_exec) ==
-            std::filesystem::perms::none) {
-            GTEST_SKIP() << "other users cannot reach " << up;
-        }
+    if (const auto closed = testing::ClosedToOtherUsers(m_directory.Path())) {
+        GTEST_SKIP() << "other users cannot reach " << *closed;
     }
     StartCharger("serial");
     const std::string node =

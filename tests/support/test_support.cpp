@@ -31,8 +31,10 @@ std::string ReadAll(const std::filesystem::path& path) {
     return text.str();
 }
 
-pid_t Spawn(const std::vector<std::string>& args, const std::filesystem::path& out,
-            const std::filesystem::path& err) {
+}  // namespace
+
+pid_t StartProgram(const std::vector<std::string>& args, const std::filesystem::path& out,
+                   const std::filesystem::path& err) {
     const pid_t child = ::fork();
     if (child == 0) {
         const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -49,6 +51,18 @@ pid_t Spawn(const std::vector<std::string>& args, const std::filesystem::path& o
     }
     return child;
 }
+
+std::optional<std::filesystem::path> ClosedToOtherUsers(const std::filesystem::path& path) {
+    for (auto up = path; up != up.root_path(); up = up.parent_path()) {
+        if ((std::filesystem::status(up).permissions() & std::filesystem::perms::others_exec) ==
+            std::filesystem::perms::none) {
+            return up;
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
 
 void WriteDescription(const std::filesystem::path& file, const nlohmann::json& description) {
     const std::filesystem::path temporary = file.string() + ".tmp";
@@ -92,7 +106,7 @@ ScopedEnvironment::~ScopedEnvironment() {
 
 ProgramOutcome RunProgram(const std::vector<std::string>& args) {
     const TempDirectory output;
-    const pid_t child = Spawn(args, output.Path() / "out", output.Path() / "err");
+    const pid_t child = StartProgram(args, output.Path() / "out", output.Path() / "err");
     int status = 0;
     ::waitpid(child, &status, 0);
     ProgramOutcome outcome;
@@ -103,7 +117,7 @@ ProgramOutcome RunProgram(const std::vector<std::string>& args) {
 }
 
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& args) {
-    m_pid = Spawn(args, "/dev/null", "/dev/null");
+    m_pid = StartProgram(args, "/dev/null", "/dev/null");
 }
 
 BackgroundProgram::~BackgroundProgram() {

@@ -52,6 +52,16 @@ struct ProgramOutcome {
 // Runs a program to its end, capturing its output.
 ProgramOutcome RunProgram(const std::vector<std::string>& args);
 
+// Starts a program with its standard output and error going to the files
+// at `out` and `err` (made afresh); its process ID, for the caller to signal
+// and wait for.
+pid_t StartProgram(const std::vector<std::string>& args, const std::filesystem::path& out,
+                   const std::filesystem::path& err);
+
+// The first directory on the way to `path` that other users cannot pass
+// through, if any (a program run as another user cannot reach `path` then).
+std::optional<std::filesystem::path> ClosedToOtherUsers(const std::filesystem::path& path);
+
 // A program running beside the test, stopped with SIGTERM at the end.
 class BackgroundProgram {
 public:
