@@ -11,6 +11,7 @@
 #include "info_command.h"
 #include "list_command.h"
 #include "online_commands.h"
+#include "output.h"
 #include "update_command.h"
 
 namespace {
@@ -116,10 +117,10 @@ int main(int argc, char** argv) {
     }
 
     if (*checkRelease) {
-        return velmorin::cli::RunCheckReleaseCommand();
+        return velmorin::cli::FinishOutput(velmorin::cli::RunCheckReleaseCommand());
     }
     if (*catalogue) {
-        return velmorin::cli::RunCatalogueCommand(catalogueJson);
+        return velmorin::cli::FinishOutput(velmorin::cli::RunCatalogueCommand(catalogueJson));
     }
     if (*download) {
         return velmorin::cli::RunDownloadCommand(downloadIndex, downloadPath);

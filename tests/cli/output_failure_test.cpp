@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "support/http_server.h"
 #include "support/test_support.h"
 
 namespace velmorin {
@@ -40,14 +42,24 @@ TEST(CliOutput, AFailedWriteIsAnError) {
     testing::WriteBytes(dir + "/payload", std::vector<std::uint8_t>(64, 0x5A));
     ASSERT_EQ(RunProgram({VELMORIN_SIM, "seal", dir + "/payload", "-o", file}).exitCode, 0);
 
+    // A catalogue that names a newer release and one update file.
+    testing::HttpServer server;
+    server.Serve("/UploadFiles/KestrionUpdateInfo.inf",
+                 "[Software]\nVer=V9.9\nURL=http://example/new\n[File List]\nCountEx=1\n"
+                 "Type0=1010B\nFileName0=k1010b\nVer0=V1.00\nURL0=http://example/k.bin\n");
+    const testing::ScopedEnvironment updateServer("VELMORIN_UPDATE_SERVER", server.Host());
+
     const std::vector<std::vector<std::string>> rows = {
+        {VELMORIN_CLI, "check-release"},
+        {VELMORIN_CLI, "catalogue"},
+        {VELMORIN_CLI, "catalogue", "--json"},
         {UMOCKDEV_WRAPPER, "--empty", VELMORIN_CLI, "list"},
         {UMOCKDEV_WRAPPER, "--empty", VELMORIN_CLI, "list", "--json"},
         {VELMORIN_CLI, "info", file},
         {VELMORIN_CLI, "info", "--json", file},
     };
     for (const auto& args : rows) {
-        SCOPED_TRACE(args[args.size() - 2] + " " + args.back());
+        SCOPED_TRACE(args[std::min<std::size_t>(args.size() - 2, 1)] + " " + args.back());
         // The same command into a file succeeds: only the output fails.
         ASSERT_EQ(RunProgram(args).exitCode, 0);
         const ProgramOutcome outcome = RunIntoFullDevice(args);
