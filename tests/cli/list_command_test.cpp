@@ -129,8 +129,8 @@ TEST(CliList, DeviceTextsWhateverTheLocale) {
         const testing::ScopedEnvironment lang("LANG", row.lang);
 
         const auto list = [&](const char* option) {
-            std::vector<std::string> args = {UMOCKDEV_RUN, "-d",         description,
-                                             "--",         VELMORIN_CLI, "list"};
+            std::vector<std::string> args = {UMOCKDEV_WRAPPER, "--devices", description,
+                                             VELMORIN_CLI, "list"};
             if (option != nullptr) {
                 args.push_back(option);
             }
