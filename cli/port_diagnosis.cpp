@@ -7,45 +7,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+
+#include "device/node_holders.h"
 
 namespace velmorin::cli {
-namespace {
-
-struct Holder {
-    std::string pid;
-    std::string command;
-};
-
-// The processes that have `node` open.
-std::vector<Holder> Holders(const std::string& node) {
-    std::vector<Holder> holders;
-    std::error_code error;
-    const auto target = std::filesystem::canonical(node, error);
-    if (error) {
-        return holders;
-    }
-    for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
-        const std::string pid = process.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::error_code fdError;
-        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
-            std::error_code linkError;
-            if (std::filesystem::read_symlink(fd.path(), linkError) == target) {
-                std::string command;
-                std::getline(std::ifstream(process.path() / "comm"), command);
-                holders.push_back({pid, command});
-                break;
-            }
-        }
-    }
-    return holders;
-}
-
-}  // namespace
 
 std::vector<std::string> ExplainPortFailure(const std::string& node, int error,
                                             std::uint32_t rateRefused) {
@@ -65,7 +30,7 @@ std::vector<std::string> ExplainPortFailure(const std::string& node, int error,
     if (error == EBUSY) {
         lines.push_back(node + " is busy: another program holds it.");
         bool modemManager = false;
-        for (const Holder& holder : Holders(node)) {
+        for (const NodeHolder& holder : ProcessesHoldingNode(node)) {
             lines.push_back("  held by process " + holder.pid + " (" + holder.command + ")");
             modemManager = modemManager || holder.command == "ModemManager";
         }

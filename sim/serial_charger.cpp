@@ -28,6 +28,7 @@
 #include "device/channel_framing.h"
 #include "device/device_name.h"
 #include "device/linux/serial_baud_rate.h"
+#include "device/node_holders.h"
 #include "image/cipher_secrets.h"
 #include "number_text.h"
 #include "protocol/bootloader_wire.h"
@@ -104,23 +105,10 @@ private:
     }
 
     bool OpenedByAnotherProcess() const {
-        std::error_code error;
         const std::string own = std::to_string(::getpid());
-        for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
-            const std::string pid = process.path().filename();
-            if (pid == own || pid.find_first_not_of("0123456789") != std::string::npos) {
-                continue;
-            }
-            std::error_code fdError;
-            for (const auto& fd :
-                 std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
-                std::error_code linkError;
-                if (std::filesystem::read_symlink(fd.path(), linkError) == m_node) {
-                    return true;
-                }
-            }
-        }
-        return false;
+        const auto holders = ProcessesHoldingNode(m_node);
+        return std::any_of(holders.begin(), holders.end(),
+                           [&](const NodeHolder& holder) { return holder.pid != own; });
     }
 
     enum class State { Firmware, WaitWake, Length, Blocks };

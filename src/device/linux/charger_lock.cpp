@@ -13,7 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+
+#include "device/node_holders.h"
 
 namespace velmorin {
 namespace {
@@ -36,8 +37,7 @@ std::string HolderOf(int fd) {
     if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) {
         return "another process";
     }
-    std::string command;
-    std::getline(std::ifstream("/proc/" + pid + "/comm"), command);
+    const std::string command = ProcessCommand(pid);
     return command.empty() ? "process " + pid : "process " + pid + " (" + command + ")";
 }
 
