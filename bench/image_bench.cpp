@@ -68,7 +68,7 @@ BENCHMARK(BM_OpenSslDesEdeEcbDecrypt)->MinTime(1.0);
 class NoDisplay : public velmorin::FileInfoDisplay {
 public:
     void ResetFileInfo(std::string_view) override {}
-    void ShowFileInfo(const velmorin::FileInfoText&, bool) override {}
+    void ShowFileInfo(const velmorin::FileInfoText&) override {}
     void ShowMessageBox(std::string_view, std::string_view, velmorin::MessageIcon) override {}
 };
 
@@ -86,8 +86,9 @@ void BM_HeaderCheck(benchmark::State& state) {
                    static_cast<std::streamsize>(file.size()));
     }
     NoDisplay display;
+    velmorin::UpdateImage image;
     for (auto _ : state) {
-        if (!velmorin::CheckUpdateFile(path, display).Accepted()) {
+        if (!velmorin::CheckUpdateFile(path, image, display).Accepted()) {
             state.SkipWithError("the sealed file was not accepted");
             break;
         }
@@ -99,8 +100,9 @@ BENCHMARK(BM_HeaderCheck)->Unit(benchmark::kMicrosecond);
 void BM_WholeFileLoad(benchmark::State& state) {
     const auto file = velmorin::SealUpdateFile({}, RandomBytes(velmorin::kMaxPayloadLength),
                                                velmorin::SealedForm::WholeFile);
+    velmorin::UpdateImage image;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(velmorin::LoadUpdateBytes(file, false).result);
+        benchmark::DoNotOptimize(velmorin::LoadUpdateBytes(file, false, image).result);
     }
 }
 BENCHMARK(BM_WholeFileLoad)->Unit(benchmark::kMillisecond);

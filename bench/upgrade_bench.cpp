@@ -19,6 +19,7 @@
 #include "image/update_header.h"
 #include "image/update_sealer.h"
 #include "protocol/hid_upgrade.h"
+#include "protocol/protocol_clock.h"
 #include "protocol/serial_upgrade.h"
 #include "support/recording_host.h"
 #include "support/test_support.h"
@@ -86,7 +87,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const Timed hid = Run(SealLargest(dir, SealedForm::HeaderOnly), "HID0", UpgradeOverHid);
+    NonceSource nonces;
+    const Timed hid = Run(SealLargest(dir, SealedForm::HeaderOnly), "HID0",
+                          [&nonces](UpgradeHost& host) { return UpgradeOverHid(host, nonces); });
     const Timed serial = Run(SealLargest(dir, SealedForm::WholeFile), "COM201", UpgradeOverSerial);
     if (serial.report.outcome != UpgradeOutcome::Completed ||
         hid.report.outcome != UpgradeOutcome::Completed) {

@@ -24,7 +24,7 @@ public:
         m_shown = false;
         m_reason = reason;
     }
-    void ShowFileInfo(const FileInfoText& info, bool /*updateEnabled*/) override {
+    void ShowFileInfo(const FileInfoText& info) override {
         m_shown = true;
         m_info = info;
         m_reason.clear();
@@ -72,8 +72,9 @@ std::string RejectionText(const ImageCheck& check, const RecordedFileInfo& displ
 
 int RunInfoCommand(const std::string& path, bool json) {
     RecordedFileInfo display;
-    const ImageCheck check = CheckUpdateFile(path, display);
-    const UpdateHeader header = StoredHeader();
+    UpdateImage image;
+    const ImageCheck check = CheckUpdateFile(path, image, display);
+    const UpdateHeader header = image.Header();
 
     if (json) {
         nlohmann::json out;

@@ -5,25 +5,28 @@
 
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <vector>
 
-#include "app/device_table.h"
 #include "image/code_page.h"
 #include "output.h"
+#include "session/device_table.h"
 #include "terminal_text.h"
 
 namespace velmorin::cli {
 
 int RunListCommand(bool includeComPorts, bool json) {
-    const DeviceTableRebuild rebuild = RebuildDeviceTable(includeComPorts, includeComPorts);
+    DeviceTable table;
+    const DeviceTableRebuild rebuild = table.Rebuild(includeComPorts, includeComPorts);
+    const std::vector<DeviceEntry> entries = table.Entries();
     if (json) {
         nlohmann::json devices = nlohmann::json::array();
-        for (int i = 0; i < g_deviceCount; ++i) {
-            const DeviceEntry& entry = g_deviceTable[static_cast<std::size_t>(i)];
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const DeviceEntry& entry = entries[i];
             devices.push_back({{"device", entry.deviceName},
-                               {"line", CodePageToUtf8(rebuild.lines[static_cast<std::size_t>(i)])},
+                               {"line", CodePageToUtf8(rebuild.lines[i])},
                                {"model", CodePageToUtf8(entry.modelText)},
                                {"serial", CodePageToUtf8(entry.serialText)},
-                               {"plain_port", IsPlainPortEntry(entry)},
+                               {"plain_port", entry.IsPlainPort()},
                                {"no_permission", entry.noPermission}});
         }
         nlohmann::json out{{"devices", devices}};
@@ -39,10 +42,10 @@ int RunListCommand(bool includeComPorts, bool json) {
     // Two tab-separated columns, one line per device: line breaks and tabs
     // in the devices' texts show as escapes.
     bool noPermission = false;
-    for (int i = 0; i < g_deviceCount; ++i) {
-        const DeviceEntry& entry = g_deviceTable[static_cast<std::size_t>(i)];
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const DeviceEntry& entry = entries[i];
         std::cout << TerminalSafeField(entry.deviceName) << '\t'
-                  << TerminalSafeField(CodePageToUtf8(rebuild.lines[static_cast<std::size_t>(i)]))
+                  << TerminalSafeField(CodePageToUtf8(rebuild.lines[i]))
                   << (entry.noPermission ? "\t(no permission)" : "") << '\n';
         noPermission = noPermission || entry.noPermission;
     }
@@ -50,7 +53,7 @@ int RunListCommand(bool includeComPorts, bool json) {
         std::cerr << "This user may not open the chargers marked \"(no permission)\"; "
                      "`velmorin-cli update` on one says what grants access.\n";
     }
-    if (g_deviceCount == 0) {
+    if (entries.empty()) {
         std::cerr << kTextDeviceNotFound << '\n';
     }
     return FinishOutput(0);

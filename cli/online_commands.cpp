@@ -19,10 +19,10 @@ namespace {
 // The signal that asked the program to end while it fetched, 0 while none
 // did. The transfers look at it several times a second and end early, so
 // that their temporary files are removed on the way out.
-volatile std::sig_atomic_t g_endingSignal = 0;
+volatile std::sig_atomic_t endingSignal = 0;
 
 void OnEndingSignal(int signal) {
-    g_endingSignal = signal;
+    endingSignal = signal;
 }
 
 // Ctrl-C, kill and a closed terminal end a fetch or a download the same way.
@@ -44,12 +44,12 @@ public:
     EndingSignals(const EndingSignals&) = delete;
     EndingSignals& operator=(const EndingSignals&) = delete;
 
-    static bool Received() { return g_endingSignal != 0; }
+    static bool Received() { return endingSignal != 0; }
 
     // Ends the program by the signal it received, as it would have ended
     // without the handler (the caller has cleaned up by now).
     [[noreturn]] static void EndBySignal() {
-        const int signal = g_endingSignal;
+        const int signal = endingSignal;
         std::cout.flush();
         std::cerr << "Interrupted.\n";
         std::cerr.flush();
@@ -136,9 +136,9 @@ int RunCatalogueCommand(bool json) {
         return 2;
     }
     const EndingSignals signals;
-    const CatalogueFetchResult fetch = Fetch();
+    CatalogueFetchResult fetch = Fetch();
     const std::vector<UpdateEntry> entries =
-        fetch.fetched ? LoadCatalogue() : std::vector<UpdateEntry>{};
+        fetch.fetched ? LoadCatalogue(fetch.catalogue).entries : std::vector<UpdateEntry>{};
     if (EndingSignals::Received()) {
         if (json) {
             PrintJson(Outcome("interrupted", "Interrupted."));
@@ -199,9 +199,9 @@ int RunDownloadCommand(int index, const std::string& path) {
         }
     }
     const EndingSignals signals;
-    const CatalogueFetchResult fetch = Fetch();
+    CatalogueFetchResult fetch = Fetch();
     const std::vector<UpdateEntry> entries =
-        fetch.fetched ? LoadCatalogue() : std::vector<UpdateEntry>{};
+        fetch.fetched ? LoadCatalogue(fetch.catalogue).entries : std::vector<UpdateEntry>{};
     if (EndingSignals::Received()) {
         EndingSignals::EndBySignal();
     }

@@ -11,10 +11,9 @@
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <utility>
+#include <vector>
 
-#include "app/device_table.h"
-#include "app/update_command.h"
-#include "device/device_name.h"
 #include "device/device_watcher.h"
 #include "device/serial_node.h"
 #include "device/serial_port.h"
@@ -26,6 +25,8 @@
 #include "protocol/protocol_clock.h"
 #include "protocol/serial_upgrade.h"
 #include "protocol/upgrade_texts.h"
+#include "session/device_table.h"
+#include "session/upgrade_dispatch.h"
 #include "terminal_text.h"
 
 namespace velmorin::cli {
@@ -40,14 +41,14 @@ constexpr char kInterruptedBeforeTransfer[] =
 
 // Set once the payload is under way: only then has a charger surely left its
 // firmware for its bootloader.
-volatile std::sig_atomic_t g_transferStarted = 0;
+volatile std::sig_atomic_t transferStarted = 0;
 
 // Ctrl-C (and SIGTERM, SIGHUP) ends the program at once: the kernel closes
 // the device, and the ports give up exclusive mode so that the next run can
 // open them.
 void OnInterrupt(int /*signal*/) {
     ReleaseSerialPortsForExit();
-    const bool started = g_transferStarted != 0;
+    const bool started = transferStarted != 0;
     [[maybe_unused]] const ssize_t n =
         started ? ::write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1)
                 : ::write(STDERR_FILENO, kInterruptedBeforeTransfer,
@@ -57,8 +58,11 @@ void OnInterrupt(int /*signal*/) {
 
 class TerminalHost : public UpgradeHost {
 public:
-    TerminalHost(std::string path, int selected, bool quiet, int maxAttempts)
+    // Upgrades the device in slot `selected` of `table`, which the host keeps
+    // and rebuilds on device changes.
+    TerminalHost(std::string path, DeviceTable table, int selected, bool quiet, int maxAttempts)
         : m_path(std::move(path)),
+          m_table(std::move(table)),
           m_selected(selected),
           m_quiet(quiet),
           m_isTerminal(::isatty(STDOUT_FILENO) != 0),
@@ -69,13 +73,14 @@ public:
     const std::string& FileRejection() const { return m_fileRejection; }
 
     std::string PathText() override { return m_path; }
-    int SelectedIndex() override { return m_selected; }
+    DeviceEntry SelectedEntry() override { return m_table.At(m_selected); }
+    std::vector<DeviceEntry> ListedEntries() override { return m_table.Entries(); }
 
     void ShowStatus(bool /*visible*/) override {}
     void SetStatusText(const std::string& text) override {
         EndBar();
         if (text == kStatusUpgrading) {
-            g_transferStarted = 1;
+            transferStarted = 1;
         }
         if (text == kStatusConnecting || text == kStatusConnectingAgain) {
             Say(text + AttemptText());
@@ -121,7 +126,7 @@ public:
         // A device change rebuilds only the table while the upgrade runs; the
         // selection stays, as on the window's disabled list.
         if (m_watcher.ConsumeChanges()) {
-            RebuildDeviceTable(true, false);
+            m_table.Rebuild(true, false);
         }
     }
     void ResetFileInfo(std::string_view reason) override {
@@ -131,7 +136,7 @@ public:
             std::cerr << TerminalSafe(reason) << '\n';
         }
     }
-    void ShowFileInfo(const FileInfoText& /*info*/, bool /*updateEnabled*/) override {}
+    void ShowFileInfo(const FileInfoText& /*info*/) override {}
     void ShowMessageBox(std::string_view text, std::string_view caption,
                         MessageIcon icon) override {
         EndBar();
@@ -172,6 +177,7 @@ private:
     }
 
     std::string m_path;
+    DeviceTable m_table;
     int m_selected;
     bool m_quiet;
     bool m_isTerminal;
@@ -224,7 +230,7 @@ const char* OutcomeName(UpgradeOutcome outcome) {
 class SilentFileInfo : public FileInfoDisplay {
 public:
     void ResetFileInfo(std::string_view /*reason*/) override {}
-    void ShowFileInfo(const FileInfoText& /*info*/, bool /*updateEnabled*/) override {}
+    void ShowFileInfo(const FileInfoText& /*info*/) override {}
     void ShowMessageBox(std::string_view /*text*/, std::string_view /*caption*/,
                         MessageIcon /*icon*/) override {}
 };
@@ -243,7 +249,8 @@ std::string FileRejectionReason(const UpgradeReport& report, bool serial, const 
     case ImageLoadResult::FormatError:
         if (serial) {
             SilentFileInfo display;
-            const ImageCheck asHeaderForm = CheckUpdateFile(path, display);
+            UpdateImage image;
+            const ImageCheck asHeaderForm = CheckUpdateFile(path, image, display);
             if (asHeaderForm.Accepted() && asHeaderForm.form == SealedForm::HeaderOnly) {
                 return "The file is in the header form, which only HID chargers take; a serial "
                        "charger needs the whole-file form.";
@@ -270,24 +277,19 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     std::signal(SIGHUP, OnInterrupt);
-    SeedNonceGenerator(
+    NonceSource nonces(
         static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
 
     const std::string deviceName = DeviceNameFor(device);
-    const DeviceTableRebuild table = RebuildDeviceTable(true, false);
-    int selected = -1;
-    for (int i = 0; i < g_deviceCount; ++i) {
-        if (SameDeviceName(g_deviceTable[static_cast<std::size_t>(i)].deviceName, deviceName)) {
-            selected = i;
-            break;
-        }
-    }
+    DeviceTable table;
+    const DeviceTableRebuild rebuild = table.Rebuild(true, false);
+    const int selected = table.IndexOf(deviceName);
     if (selected < 0) {
         const std::string reason =
             "no device " + device +
             " is connected; `velmorin-cli list --include-com` shows the devices";
-        if (!table.discoveryError.empty()) {
-            std::cerr << TerminalSafe(table.discoveryError) << '\n';
+        if (!rebuild.discoveryError.empty()) {
+            std::cerr << TerminalSafe(rebuild.discoveryError) << '\n';
         }
         if (json) {
             PrintJson({{"outcome", "no-device"}, {"message", reason}, {"device", device}});
@@ -296,10 +298,10 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
         return FinishOutput(2);
     }
 
-    const std::string selectedName = g_deviceTable[static_cast<std::size_t>(selected)].deviceName;
+    const std::string selectedName = table.At(selected).deviceName;
     const bool hid = IsHidDeviceName(selectedName);
-    TerminalHost host(path, selected, json, hid ? kHidAttempts : kSerialAttempts);
-    const UpgradeReport report = RunUpgradeForSelection(host);
+    TerminalHost host(path, std::move(table), selected, json, hid ? kHidAttempts : kSerialAttempts);
+    const UpgradeReport report = RunUpgradeForSelection(host, nonces);
 
     std::vector<std::string> explanation;
     if (report.outcome == UpgradeOutcome::FileRejected) {

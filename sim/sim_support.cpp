@@ -11,10 +11,10 @@
 namespace velmorin::sim {
 namespace {
 
-volatile std::sig_atomic_t g_stopRequested = 0;
+volatile std::sig_atomic_t stopRequested = 0;
 
 void RequestStop(int /*signal*/) {
-    g_stopRequested = 1;
+    stopRequested = 1;
 }
 
 }  // namespace
@@ -50,7 +50,7 @@ void CatchStopSignals() {
 }
 
 bool StopRequested() {
-    return g_stopRequested != 0;
+    return stopRequested != 0;
 }
 
 std::string HexText(std::span<const std::uint8_t> bytes) {

@@ -24,22 +24,22 @@ constexpr int kPacedCharacterMs = 50;
 
 }  // namespace
 
-bool CDeviceChannel::Open(std::string_view deviceName, std::uint32_t baudRate) {
+bool DeviceChannel::Open(std::string_view deviceName, std::uint32_t baudRate) {
     m_openError.clear();
     m_openNode.clear();
     m_openErrno = 0;
     m_openRateRefused = 0;
     const auto name = ParseDeviceName(deviceName);
     if (!name) {
-        m_bHid = false;
+        m_overHid = false;
         m_openError = std::string(deviceName) + " is not a device name (COMn or HIDn)";
         return false;
     }
-    m_bHid = name->kind == DeviceKind::Hid;
-    return m_bHid ? OpenHid(name->number) : OpenSerial(name->number, baudRate);
+    m_overHid = name->kind == DeviceKind::Hid;
+    return m_overHid ? OpenHid(name->number) : OpenSerial(name->number, baudRate);
 }
 
-bool CDeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
+bool DeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
     const auto node = SerialNodeForComNumber(port);
     if (!node) {
         m_openError = "no serial port COM" + std::to_string(port) + " on this system";
@@ -62,7 +62,7 @@ bool CDeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
     return true;
 }
 
-bool CDeviceChannel::OpenHid(std::uint32_t index) {
+bool DeviceChannel::OpenHid(std::uint32_t index) {
     std::string path;
     m_hid = OpenHidInterface(index, path);
     if (m_hid == nullptr) {
@@ -75,13 +75,13 @@ bool CDeviceChannel::OpenHid(std::uint32_t index) {
     return true;
 }
 
-void CDeviceChannel::Close() {
+void DeviceChannel::Close() {
     m_serial.reset();
     m_hid.reset();
 }
 
-bool CDeviceChannel::Write(const std::uint8_t* data, std::uint32_t count) {
-    if (!m_bHid) {
+bool DeviceChannel::Write(const std::uint8_t* data, std::uint32_t count) {
+    if (!m_overHid) {
         return m_serial != nullptr && m_serial->Write(data, count);
     }
     if (m_hid == nullptr) {
@@ -100,7 +100,7 @@ bool CDeviceChannel::Write(const std::uint8_t* data, std::uint32_t count) {
     return true;
 }
 
-bool CDeviceChannel::Counted(ReadOutcome outcome) {
+bool DeviceChannel::Counted(ReadOutcome outcome) {
     if (outcome == ReadOutcome::TimedOut) {
         ++m_statistics.readTimeouts;
     } else if (outcome == ReadOutcome::DeviceLost) {
@@ -109,8 +109,8 @@ bool CDeviceChannel::Counted(ReadOutcome outcome) {
     return outcome == ReadOutcome::Received;
 }
 
-bool CDeviceChannel::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
-    if (!m_bHid) {
+bool DeviceChannel::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
+    if (!m_overHid) {
         return m_serial != nullptr && Counted(m_serial->Read(buffer, count, timeoutMs));
     }
     if (m_hid == nullptr) {
@@ -128,7 +128,7 @@ bool CDeviceChannel::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32
     return true;
 }
 
-bool CDeviceChannel::SendFrame(const std::uint8_t* data, std::uint32_t count) {
+bool DeviceChannel::SendFrame(const std::uint8_t* data, std::uint32_t count) {
     const std::uint8_t checksum = FrameChecksum({data, count});
     ++m_statistics.framesSent;
     int resends = 0;
@@ -152,9 +152,9 @@ bool CDeviceChannel::SendFrame(const std::uint8_t* data, std::uint32_t count) {
     return false;
 }
 
-bool CDeviceChannel::SendFrameBytes(const std::uint8_t* data, std::uint32_t count,
-                                    std::uint8_t checksum) {
-    if (m_bHid || count > kFrameDataLimit) {
+bool DeviceChannel::SendFrameBytes(const std::uint8_t* data, std::uint32_t count,
+                                   std::uint8_t checksum) {
+    if (m_overHid || count > kFrameDataLimit) {
         // On HID the checksum byte travels in a report of its own.
         return Write(data, count) && Write(&checksum, 1);
     }
@@ -166,12 +166,12 @@ bool CDeviceChannel::SendFrameBytes(const std::uint8_t* data, std::uint32_t coun
     return Write(frame.data(), count + 1);
 }
 
-bool CDeviceChannel::SendLine(const CommandBytes& command) {
+bool DeviceChannel::SendLine(const CommandBytes& command) {
     const auto line = BuildCommandLine(command);
     return Write(line.data(), static_cast<std::uint32_t>(line.size()));
 }
 
-void CDeviceChannel::SendLinePaced(const CommandBytes& command) {
+void DeviceChannel::SendLinePaced(const CommandBytes& command) {
     const auto line = BuildPacedCommandLine(command);
     for (std::size_t i = 0; i < line.size(); ++i) {
         if (i > 0) {

@@ -24,12 +24,12 @@ struct LinkStatistics {
     bool deviceLost = false;  // a read found the device gone (hung up, unplugged)
 };
 
-class CDeviceChannel {
+class DeviceChannel {
 public:
-    CDeviceChannel() = default;
-    ~CDeviceChannel() { Close(); }
-    CDeviceChannel(const CDeviceChannel&) = delete;
-    CDeviceChannel& operator=(const CDeviceChannel&) = delete;
+    DeviceChannel() = default;
+    ~DeviceChannel() { Close(); }
+    DeviceChannel(const DeviceChannel&) = delete;
+    DeviceChannel& operator=(const DeviceChannel&) = delete;
 
     // Opens COMn at `baudRate` (raw 8N1, exclusive; about 120 ms of set-up
     // pauses) or HIDn (the rate plays no part). Does not close an open
@@ -80,7 +80,7 @@ private:
 
     std::unique_ptr<SerialPort> m_serial;
     std::unique_ptr<HidInterface> m_hid;
-    bool m_bHid = false;
+    bool m_overHid = false;
     HidReport m_report{};
     std::string m_openError;
     std::string m_openNode;

@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The file information that the main window shows for the chosen update
 // file (Version, Type, Memo, the file message and the Update button), and the
-// two steps that update it: reset and show. The main dialog implements the
-// display with widgets, the command-line tool with a terminal, tests with a
-// recorder.
+// two steps that update it: reset and show. The window's logic implements
+// the display (it keeps whether the file is accepted), the command-line tool
+// with a terminal, tests with a recorder.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "image/update_header.h"
 
 namespace velmorin {
 
@@ -33,22 +35,18 @@ public:
     // the Update button. A non-empty reason is shown in the file message;
     // without one the file message is emptied and hidden.
     virtual void ResetFileInfo(std::string_view reason) = 0;
-    // Show the texts and their labels, hide the file message, and enable or
-    // disable the Update button as told.
-    virtual void ShowFileInfo(const FileInfoText& info, bool updateEnabled) = 0;
+    // Show the texts and their labels and hide the file message; the file
+    // is accepted (whether that enables Update is the display's business).
+    virtual void ShowFileInfo(const FileInfoText& info) = 0;
     // A message box with an OK button.
     virtual void ShowMessageBox(std::string_view text, std::string_view caption,
                                 MessageIcon icon) = 0;
 };
 
-// Whether the last header check or load accepted the update file.
-extern bool g_bFileAccepted;
-
-// File information reset: clears g_bFileAccepted, then resets the display.
+// File information reset: the file is no longer accepted.
 void FileInfoReset(FileInfoDisplay& display, std::string_view reason = {});
 
-// File information show, from the header in the image store: sets
-// g_bFileAccepted; the Update button is enabled only while a device is listed.
-void FileInfoShow(FileInfoDisplay& display);
+// File information show, from an accepted file's header.
+void FileInfoShow(FileInfoDisplay& display, const UpdateHeader& header);
 
 }  // namespace velmorin

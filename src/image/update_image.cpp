@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The update image store, the header check and the whole-file load.
+// The update image, the header check and the whole-file load.
 #include "image/update_image.h"
 
 #include <fcntl.h>
@@ -16,13 +16,7 @@
 
 namespace velmorin {
 
-std::array<std::uint8_t, kMaxUpdateFileSize> UpdateImage{};
-
 namespace {
-
-std::span<std::uint8_t, kUpdateHeaderSize> StoreHeader() {
-    return std::span<std::uint8_t, kUpdateHeaderSize>(UpdateImage.data(), kUpdateHeaderSize);
-}
 
 // Opens an update file for reading. Only regular files count: a directory
 // cannot be read and a FIFO or a device node could block or never end.
@@ -110,18 +104,15 @@ ImageCheck CannotOpen(const std::string& error) {
 
 }  // namespace
 
-UpdateHeader StoredHeader() {
-    return UpdateHeader::Parse(StoreHeader());
-}
-
-ImageCheck CheckUpdateHeader(std::span<const std::uint8_t> firstBytes, std::uint64_t fileLength) {
+ImageCheck CheckUpdateHeader(std::span<const std::uint8_t> firstBytes, std::uint64_t fileLength,
+                             UpdateImage& image) {
     if (fileLength > kMaxUpdateFileSize) {
         return Outcome(ImageLoadResult::TooBig, fileLength);
     }
     std::array<std::uint8_t, kUpdateHeaderSize> buffer{};
     std::copy_n(firstBytes.begin(), std::min(firstBytes.size(), buffer.size()), buffer.begin());
 
-    const auto store = StoreHeader();
+    const auto store = image.HeaderBytes();
     std::fill(store.begin(), store.end(), std::uint8_t{0});
     TripleDesDecrypt(buffer.data(), kUpdateHeaderSize, store.data());
     if (IsRecognisedHeader(store, fileLength)) {
@@ -135,7 +126,8 @@ ImageCheck CheckUpdateHeader(std::span<const std::uint8_t> firstBytes, std::uint
     return Outcome(ImageLoadResult::FormatError, fileLength);
 }
 
-ImageCheck LoadUpdateBytes(std::span<const std::uint8_t> file, bool allowHeaderForm) {
+ImageCheck LoadUpdateBytes(std::span<const std::uint8_t> file, bool allowHeaderForm,
+                           UpdateImage& image) {
     const std::uint64_t length = file.size();
     if (length > kMaxUpdateFileSize) {
         return Outcome(ImageLoadResult::TooBig, length);
@@ -149,30 +141,31 @@ ImageCheck LoadUpdateBytes(std::span<const std::uint8_t> file, bool allowHeaderF
     std::vector<std::uint8_t> buffer(blockLength, 0);
     std::copy(file.begin(), file.end(), buffer.begin());
 
-    std::fill_n(UpdateImage.begin(), length, std::uint8_t{0});
-    TripleDesDecrypt(buffer.data(), static_cast<std::int32_t>(length), UpdateImage.data());
+    std::fill_n(image.begin(), length, std::uint8_t{0});
+    TripleDesDecrypt(buffer.data(), static_cast<std::int32_t>(length), image.data());
 
     ImageCheck check = Outcome(ImageLoadResult::FormatError, length);
-    if (IsRecognisedHeader(StoreHeader(), length)) {
+    if (IsRecognisedHeader(image.HeaderBytes(), length)) {
         check = Outcome(ImageLoadResult::Loaded, length, SealedForm::WholeFile);
     } else if (allowHeaderForm && length >= kUpdateHeaderSize) {
         const std::span<std::uint8_t, kUpdateHeaderSize> header(buffer.data(), kUpdateHeaderSize);
         AesDecryptHeader(AesPrepareDecryptKey(), header);
         if (IsRecognisedHeader(header, length)) {
-            std::copy_n(buffer.begin(), length, UpdateImage.begin());
+            std::copy_n(buffer.begin(), length, image.begin());
             check = Outcome(ImageLoadResult::Loaded, length, SealedForm::HeaderOnly);
         }
     }
     if (check.Accepted()) {
         // Nothing past the payload may reach a charger: neither the deciphered
         // padding of a short last block nor bytes of an earlier, longer file.
-        std::fill(UpdateImage.begin() + static_cast<std::ptrdiff_t>(length), UpdateImage.end(),
+        std::fill(image.begin() + static_cast<std::ptrdiff_t>(length), image.end(),
                   std::uint8_t{0});
     }
     return check;
 }
 
-ImageCheck CheckUpdateFile(const std::filesystem::path& path, FileInfoDisplay& display) {
+ImageCheck CheckUpdateFile(const std::filesystem::path& path, UpdateImage& image,
+                           FileInfoDisplay& display) {
     UpdateFileReader reader(path);
     ImageCheck check;
     if (!reader.IsOpen()) {
@@ -182,13 +175,13 @@ ImageCheck CheckUpdateFile(const std::filesystem::path& path, FileInfoDisplay& d
     } else {
         std::array<std::uint8_t, kUpdateHeaderSize> firstBytes{};
         const std::int64_t count = reader.Read(firstBytes);
-        check =
-            count < 0 ? CannotOpen(reader.Error()) : CheckUpdateHeader(firstBytes, reader.Length());
+        check = count < 0 ? CannotOpen(reader.Error())
+                          : CheckUpdateHeader(firstBytes, reader.Length(), image);
     }
 
     switch (check.result) {
     case ImageLoadResult::Loaded:
-        FileInfoShow(display);
+        FileInfoShow(display, image.Header());
         break;
     case ImageLoadResult::CannotOpen:
         FileInfoReset(display);
@@ -205,7 +198,7 @@ ImageCheck CheckUpdateFile(const std::filesystem::path& path, FileInfoDisplay& d
 }
 
 ImageCheck LoadUpdateImage(const std::filesystem::path& path, bool allowHeaderForm,
-                           FileInfoDisplay& display) {
+                           UpdateImage& image, FileInfoDisplay& display) {
     UpdateFileReader reader(path);
     ImageCheck check;
     if (!reader.IsOpen()) {
@@ -221,7 +214,7 @@ ImageCheck LoadUpdateImage(const std::filesystem::path& path, bool allowHeaderFo
             check = CannotOpen(reader.Error());
         } else {
             file.resize(static_cast<std::size_t>(count));
-            check = LoadUpdateBytes(file, allowHeaderForm);
+            check = LoadUpdateBytes(file, allowHeaderForm, image);
         }
     }
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The update image: the one process-wide store of the update file last
-// examined or loaded, the header check that runs on every change of the
-// chosen path, and the whole-file load with which every upgrade begins.
+// The update image: the bytes of one update file as the header check or the
+// whole-file load left them, the header check that runs on every change of
+// the chosen path, and the whole-file load with which every upgrade begins.
+// Each owner (a window, a command, an upgrade) keeps its own image.
 #pragma once
 
 #include <array>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "image/file_info_display.h"
 #include "image/update_header.h"
@@ -17,8 +19,31 @@ namespace velmorin {
 
 // Bytes 0-511: the plain header of the file last examined or loaded. After a
 // whole-file load, bytes 512 on: the payload (deciphered for the whole-file
-// form, as stored for the header form), and zeros after it.
-extern std::array<std::uint8_t, kMaxUpdateFileSize> UpdateImage;
+// form, as stored for the header form), and zeros after it. Zero at first.
+class UpdateImage {
+public:
+    UpdateImage() : m_bytes(kMaxUpdateFileSize, 0) {}
+
+    std::uint8_t* data() { return m_bytes.data(); }
+    const std::uint8_t* data() const { return m_bytes.data(); }
+    std::size_t size() const { return m_bytes.size(); }
+    auto begin() { return m_bytes.begin(); }
+    auto end() { return m_bytes.end(); }
+    auto begin() const { return m_bytes.begin(); }
+    auto end() const { return m_bytes.end(); }
+
+    std::span<std::uint8_t, kUpdateHeaderSize> HeaderBytes() {
+        return std::span<std::uint8_t, kUpdateHeaderSize>(m_bytes.data(), kUpdateHeaderSize);
+    }
+    std::span<const std::uint8_t, kUpdateHeaderSize> HeaderBytes() const {
+        return std::span<const std::uint8_t, kUpdateHeaderSize>(m_bytes.data(), kUpdateHeaderSize);
+    }
+    // The header fields of bytes 0-511.
+    UpdateHeader Header() const { return UpdateHeader::Parse(HeaderBytes()); }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+};
 
 enum class ImageLoadResult { Loaded, CannotOpen, TooBig, Empty, FormatError };
 
@@ -37,28 +62,28 @@ struct ImageCheck {
 
 // The header check on bytes already read: `firstBytes` holds up to the first
 // 512 bytes of a file of `fileLength` bytes (missing bytes count as zero).
-// Writes the store's bytes 0-511. Result: Loaded, TooBig or FormatError.
-ImageCheck CheckUpdateHeader(std::span<const std::uint8_t> firstBytes, std::uint64_t fileLength);
+// Writes the image's bytes 0-511. Result: Loaded, TooBig or FormatError.
+ImageCheck CheckUpdateHeader(std::span<const std::uint8_t> firstBytes, std::uint64_t fileLength,
+                             UpdateImage& image);
 
-// The whole-file load on a file already read. Writes the store. Result:
+// The whole-file load on a file already read. Writes the image. Result:
 // Loaded, TooBig, Empty or FormatError.
-ImageCheck LoadUpdateBytes(std::span<const std::uint8_t> file, bool allowHeaderForm);
+ImageCheck LoadUpdateBytes(std::span<const std::uint8_t> file, bool allowHeaderForm,
+                           UpdateImage& image);
 
 // The header check of the file at `path`, with its display steps: accepted
 // files are shown; a file that cannot be opened resets the information
 // without a reason; a file too big or not recognised resets it with "The file
 // is big!" or "File format error!". Only the first 512 bytes are read.
-ImageCheck CheckUpdateFile(const std::filesystem::path& path, FileInfoDisplay& display);
+ImageCheck CheckUpdateFile(const std::filesystem::path& path, UpdateImage& image,
+                           FileInfoDisplay& display);
 
-// Loads the whole file at `path` into the store, trying the whole-file form
+// Loads the whole file at `path` into the image, trying the whole-file form
 // and then, when allowed, the header form. A file that cannot be opened
 // resets the information and shows "Error open file"; too big or not
 // recognised reset it with their reason; an empty file changes nothing. A
 // successful load leaves the display alone (the header check has shown it).
 ImageCheck LoadUpdateImage(const std::filesystem::path& path, bool allowHeaderForm,
-                           FileInfoDisplay& display);
-
-// The header fields in the store.
-UpdateHeader StoredHeader();
+                           UpdateImage& image, FileInfoDisplay& display);
 
 }  // namespace velmorin

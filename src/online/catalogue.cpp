@@ -29,8 +29,6 @@
 
 namespace velmorin {
 
-std::array<ReleaseSlot, kReleaseSlots> ReleaseTable;
-
 namespace {
 
 std::string Configured(const char* variable, const char* fallback) {
@@ -83,25 +81,6 @@ std::string SettingProblem(const char* variable) {
     }
     return std::string(variable) + "=" + value + ": the variable takes host[:port] (for example " +
            variable + "=update.example.com:8080), without http:// or a path";
-}
-
-// The fetched catalogue lives in a directory of its own, made afresh for
-// each fetch, so that neither the current directory nor another program's
-// files are touched. Set from a fetch to the reading that follows it.
-std::filesystem::path& FetchedCatalogue() {
-    static std::filesystem::path path;
-    return path;
-}
-
-void RemoveTemporaryCatalogue() {
-    std::filesystem::path& path = FetchedCatalogue();
-    if (path.empty()) {
-        return;
-    }
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-    std::filesystem::remove(path.parent_path(), ignored);
-    path.clear();
 }
 
 // A private directory (mode 700) in the system's temporary directory.
@@ -157,12 +136,29 @@ std::string TransferFailureText(std::string_view sentence, const TransferResult&
            (result.message.empty() ? std::string("No message available.") : result.message);
 }
 
-std::filesystem::path TemporaryCataloguePath() {
-    return FetchedCatalogue();
+// The fetched catalogue lives in a directory of its own, made afresh for
+// each fetch, so that neither the current directory nor another program's
+// files are touched.
+void TemporaryCatalogue::Remove() {
+    if (m_file.empty()) {
+        return;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(m_file, ignored);
+    std::filesystem::remove(m_file.parent_path(), ignored);
+    m_file.clear();
+}
+
+TemporaryCatalogue& TemporaryCatalogue::operator=(TemporaryCatalogue&& other) noexcept {
+    if (this != &other) {
+        Remove();
+        m_file = std::move(other.m_file);
+        other.m_file.clear();
+    }
+    return *this;
 }
 
 CatalogueFetchResult TryFetchCatalogue(const CatalogueFetch& how) {
-    RemoveTemporaryCatalogue();  // a catalogue fetched earlier and never read
     CatalogueFetchResult outcome;
     TransferResult& failure = outcome.failure;
     std::string failures;
@@ -209,7 +205,7 @@ CatalogueFetchResult TryFetchCatalogue(const CatalogueFetch& how) {
         failure =
             DownloadToFile("http://" + host + std::string(kCatalogueAddressPath), file, limits);
         if (failure.Succeeded()) {
-            FetchedCatalogue() = file;
+            outcome.catalogue = TemporaryCatalogue(file);
             outcome.fetched = true;
             return outcome;
         }
@@ -233,11 +229,12 @@ CatalogueFetchResult TryFetchCatalogue(const CatalogueFetch& how) {
     return outcome;
 }
 
-bool FetchCatalogue(const std::function<void(const std::string&)>& report, long deadlineMs) {
+CatalogueFetchResult FetchCatalogue(const std::function<void(const std::string&)>& report,
+                                    long deadlineMs) {
     CatalogueFetch how;
     how.report = report;
     how.bothWaitMs = deadlineMs;
-    return TryFetchCatalogue(how).fetched;
+    return TryFetchCatalogue(how);
 }
 
 bool IsNewerRelease(std::string_view version) {
@@ -252,20 +249,19 @@ ReleaseCheck CheckRelease(const std::function<bool()>& stop) {
     CatalogueFetch how;
     how.stop = stop;
     how.bothWaitMs = kReleaseCheckWaitMs;  // the window is not held back longer
-    const CatalogueFetchResult fetch = TryFetchCatalogue(how);
+    CatalogueFetchResult fetch = TryFetchCatalogue(how);
     ReleaseCheck check;
     if (!fetch.fetched) {
         check.reason = fetch.failure.message;
         return check;
     }
-    const PrivateProfile catalogue = PrivateProfile::Load(FetchedCatalogue());
+    const PrivateProfile catalogue = PrivateProfile::Load(fetch.catalogue.Path());
     if (IsNewerRelease(catalogue.GetString("Software", "Ver", "V1.0"))) {
         check.outcome = ReleaseCheckOutcome::Newer;
         check.address = catalogue.GetString("Software", "URL", WebSite());
     } else {
         check.outcome = ReleaseCheckOutcome::NotNewer;
     }
-    RemoveTemporaryCatalogue();
     return check;
 }
 
@@ -278,10 +274,11 @@ bool CheckForNewRelease(std::string& linkAddress) {
     return true;
 }
 
-std::vector<UpdateEntry> LoadCatalogue() {
+CatalogueContents LoadCatalogue(TemporaryCatalogue& fetched) {
     const PrivateProfile catalogue =
-        FetchedCatalogue().empty() ? PrivateProfile() : PrivateProfile::Load(FetchedCatalogue());
-    std::vector<UpdateEntry> entries;
+        fetched.Path().empty() ? PrivateProfile() : PrivateProfile::Load(fetched.Path());
+    CatalogueContents contents;
+    std::vector<UpdateEntry>& entries = contents.entries;
     const int count = catalogue.GetInt("File List", "CountEx", 0);
     if (count >= 1 && count <= kMaxCatalogueEntries) {
         for (int i = 0; i < count; ++i) {
@@ -293,19 +290,19 @@ std::vector<UpdateEntry> LoadCatalogue() {
                                text("URL"), text("Note")});
             // Entries past the table's 20 slots keep no release notes.
             if (static_cast<std::size_t>(i) < kReleaseSlots) {
-                ReleaseTable[static_cast<std::size_t>(i)] = {text("Release"), text("ReleaseURL")};
+                contents.releases[static_cast<std::size_t>(i)] = {text("Release"),
+                                                                  text("ReleaseURL")};
             }
         }
     }
-    RemoveTemporaryCatalogue();
-    return entries;
+    fetched.Remove();
+    return contents;
 }
 
 namespace {
 
 // The header check of the downloaded bytes, the same as the one the window
-// and `info` run on a chosen file. The store describes the file the window
-// shows, so it is put back afterwards.
+// and `info` run on a chosen file, into an image of its own.
 std::string CheckDownloadedUpdateFile(const std::filesystem::path& body) {
     std::ifstream in(body, std::ios::binary);
     std::array<std::uint8_t, kUpdateHeaderSize> firstBytes{};
@@ -315,12 +312,10 @@ std::string CheckDownloadedUpdateFile(const std::filesystem::path& body) {
     if (!in.good() && !in.eof()) {
         return "cannot read the downloaded file: " + std::string(std::strerror(errno));
     }
-    std::array<std::uint8_t, kUpdateHeaderSize> stored{};
-    std::copy_n(UpdateImage.begin(), kUpdateHeaderSize, stored.begin());
+    UpdateImage image;
     const ImageCheck check = CheckUpdateHeader(
         std::span<const std::uint8_t>(firstBytes.data(), static_cast<std::size_t>(in.gcount())),
-        error ? 0 : length);
-    std::copy(stored.begin(), stored.end(), UpdateImage.begin());
+        error ? 0 : length, image);
     if (check.Accepted()) {
         return {};
     }

@@ -50,10 +50,35 @@ struct ReleaseSlot {
     std::string address;
 };
 
-// Release-notes captions and addresses of the first 20 entries, kept for the
-// life of the process.
+// Release-notes captions and addresses of the first 20 entries.
 inline constexpr std::size_t kReleaseSlots = 20;
-extern std::array<ReleaseSlot, kReleaseSlots> ReleaseTable;
+
+struct CatalogueContents {
+    std::vector<UpdateEntry> entries;
+    std::array<ReleaseSlot, kReleaseSlots> releases;  // the release table
+};
+
+// A fetched catalogue: its file in a private temporary directory, both
+// removed when the object goes (or when the catalogue is read).
+class TemporaryCatalogue {
+public:
+    TemporaryCatalogue() = default;
+    explicit TemporaryCatalogue(std::filesystem::path file) : m_file(std::move(file)) {}
+    ~TemporaryCatalogue() { Remove(); }
+    TemporaryCatalogue(TemporaryCatalogue&& other) noexcept : m_file(std::move(other.m_file)) {
+        other.m_file.clear();
+    }
+    TemporaryCatalogue& operator=(TemporaryCatalogue&& other) noexcept;
+    TemporaryCatalogue(const TemporaryCatalogue&) = delete;
+    TemporaryCatalogue& operator=(const TemporaryCatalogue&) = delete;
+
+    // The file (empty when there is none).
+    const std::filesystem::path& Path() const { return m_file; }
+    void Remove();
+
+private:
+    std::filesystem::path m_file;
+};
 
 // The text of a failed transfer: "<sentence>\n\nError = 0x%08lX\n\n<system text>"
 // ("No message available." when there is none).
@@ -80,6 +105,7 @@ struct CatalogueFetch {
 
 struct CatalogueFetchResult {
     bool fetched = false;
+    TemporaryCatalogue catalogue;  // when fetched
     bool stopped = false;
     // On failure: the last server's status, and one "host: reason" line per
     // server asked as the message.
@@ -89,16 +115,14 @@ struct CatalogueFetchResult {
 // Fetches the catalogue into a file of its own in a private temporary
 // directory (made with mkdtemp), from the update server, else from the
 // fallback server. A failed or stopped fetch leaves nothing behind; a
-// fetched catalogue stays until LoadCatalogue or the release check has read
-// it.
+// fetched catalogue stays until LoadCatalogue has read it or the result is
+// dropped.
 CatalogueFetchResult TryFetchCatalogue(const CatalogueFetch& how);
 
 // TryFetchCatalogue with a failure reported through `report` (when given).
 // `deadlineMs` bounds both transfers together (0: each server's own bound).
-bool FetchCatalogue(const std::function<void(const std::string&)>& report, long deadlineMs = 0);
-
-// The fetched catalogue's file (empty when there is none).
-std::filesystem::path TemporaryCataloguePath();
+CatalogueFetchResult FetchCatalogue(const std::function<void(const std::string&)>& report,
+                                    long deadlineMs = 0);
 
 enum class ReleaseCheckOutcome { Newer, NotNewer, CouldNotCheck };
 
@@ -123,13 +147,13 @@ bool IsNewerRelease(std::string_view version);
 
 // Reads the entries (when CountEx is 1 to 124) and the release table's
 // slots from the fetched catalogue, then deletes it and its directory.
-std::vector<UpdateEntry> LoadCatalogue();
+CatalogueContents LoadCatalogue(TemporaryCatalogue& catalogue);
 
 // Downloads an update file to `path` as DownloadToFile does (with the
 // update-file cap) and runs the header check on the downloaded bytes before
 // they replace anything: bytes the check refuses ("The file is big!", "File
 // format error!") leave `path` as it was and are kept as "<path>.rejected".
-// The update image store is left as it was.
+// Nothing else is touched.
 TransferResult DownloadUpdateFile(const std::string& url, const std::filesystem::path& path,
                                   const std::function<bool()>& stop = {});
 

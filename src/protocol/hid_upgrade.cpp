@@ -43,14 +43,9 @@ constexpr int kWaitRounds = 50;
 constexpr int kBeforeSecondAttempt = 200;
 constexpr int kRefusalsAllowed = 4;
 
-bool SameDevice(const DeviceEntry& a, const DeviceEntry& b) {
-    return a.modelText == b.modelText && a.serialText == b.serialText &&
-           a.deviceName == b.deviceName;
-}
-
 class HidUpgrade {
 public:
-    explicit HidUpgrade(UpgradeHost& host) : m_host(host) {}
+    HidUpgrade(UpgradeHost& host, NonceSource& nonces) : m_host(host), m_nonces(nonces) {}
 
     UpgradeReport Run() {
         m_startTick = TickCount();
@@ -66,14 +61,15 @@ public:
 
 private:
     void Execute() {
-        const auto header = LoadFileForUpgrade(m_host, true, m_report.fileCheck);
-        if (!header) {
+        m_image = LoadFileForUpgrade(m_host, true, m_report.fileCheck);
+        if (!m_image) {
             return;
         }
-        m_modelCode = header->modelCode;
-        m_plainPayload = header->plainPayload != 0;
-        m_payloadLength = header->payloadLength;
-        m_version = StartPacketVersion({UpdateImage.data(), kUpdateHeaderSize});
+        const UpdateHeader header = m_image->Header();
+        m_modelCode = header.modelCode;
+        m_plainPayload = header.plainPayload != 0;
+        m_payloadLength = header.payloadLength;
+        m_version = StartPacketVersion(m_image->HeaderBytes());
         m_report.payloadBytes = m_payloadLength;
 
         if (!HoldCharger()) {
@@ -113,7 +109,7 @@ private:
     // Holds the selected charger for the whole run, through its restart
     // under another node; false when another run holds it.
     bool HoldCharger() {
-        const DeviceEntry& entry = SelectedEntry(m_host);
+        const DeviceEntry entry = m_host.SelectedEntry();
         m_report.deviceName = entry.deviceName;
         // Without a serial number two chargers of one model look alike; the
         // device name then tells them apart. Simulated chargers (all alike
@@ -141,7 +137,7 @@ private:
 
     // One attempt; 0 when the payload was taken, else the failure code.
     int Attempt() {
-        m_identity = SelectedEntry(m_host);
+        m_identity = m_host.SelectedEntry();
         m_report.deviceName = m_identity.deviceName;
         if (!m_channel.Open(m_identity.deviceName, kFirmwareBaudRate)) {
             m_report.openError = m_channel.OpenError();
@@ -180,7 +176,7 @@ private:
         packet.payloadLength = m_payloadLength;
         packet.modelField = StartPacketModelField(m_modelCode, m_plainPayload);
         packet.version = m_version;
-        packet.nonce = NextNonce();
+        packet.nonce = m_nonces.Next();
         const auto bytes = BuildStartPacket(packet);
         m_channel.Write(bytes.data(), bytes.size());
         if (!ReadAnswer(kStartAnswerTimeout)) {
@@ -219,15 +215,14 @@ private:
         SleepMs(kBeforeWaitRounds);
         for (int round = 0; round < kWaitRounds; ++round) {
             m_host.PumpMessages();
-            if (SameDevice(SelectedEntry(m_host), m_identity)) {
+            if (m_host.SelectedEntry().SameDevice(m_identity)) {
                 if (m_channel.Open(m_identity.deviceName, kFirmwareBaudRate)) {
                     return true;
                 }
                 m_channel.Close();
             } else {
-                for (int i = 0; i < g_deviceCount && i < kMaxDeviceEntries; ++i) {
-                    const DeviceEntry& entry = g_deviceTable[static_cast<std::size_t>(i)];
-                    if (!SameDevice(entry, m_identity)) {
+                for (const DeviceEntry& entry : m_host.ListedEntries()) {
+                    if (!entry.SameDevice(m_identity)) {
                         continue;
                     }
                     if (m_channel.Open(entry.deviceName, kFirmwareBaudRate)) {
@@ -257,7 +252,7 @@ private:
             // The store is zero past the payload, so the last block's tail
             // carries nothing of any other file.
             const std::span<const std::uint8_t, kHidBlockSize> image(
-                UpdateImage.data() + kUpdateHeaderSize + block * kHidBlockSize, kHidBlockSize);
+                m_image->data() + kUpdateHeaderSize + block * kHidBlockSize, kHidBlockSize);
             if (m_plainPayload) {
                 std::copy(image.begin(), image.end(), wire.begin());
             } else {
@@ -281,8 +276,10 @@ private:
     }
 
     UpgradeHost& m_host;
+    NonceSource& m_nonces;
+    std::unique_ptr<const UpdateImage> m_image;
     std::unique_ptr<ChargerLock> m_lock;
-    CDeviceChannel m_channel;
+    DeviceChannel m_channel;
     UpgradeReport m_report;
     std::uint32_t m_startTick = 0;
     DeviceEntry m_identity;
@@ -296,8 +293,8 @@ private:
 
 }  // namespace
 
-UpgradeReport UpgradeOverHid(UpgradeHost& host) {
-    return HidUpgrade(host).Run();
+UpgradeReport UpgradeOverHid(UpgradeHost& host, NonceSource& nonces) {
+    return HidUpgrade(host, nonces).Run();
 }
 
 std::string CompletionText(std::uint32_t elapsedMs) {

@@ -5,6 +5,7 @@
 // payload in 64-byte blocks, masked with a key of this run. Two attempts.
 #pragma once
 
+#include "protocol/protocol_clock.h"
 #include "protocol/upgrade_host.h"
 #include "protocol/upgrade_report.h"
 
@@ -14,8 +15,9 @@ namespace velmorin {
 inline constexpr int kHidAttempts = 2;
 
 // Runs the whole upgrade on the selected device; the operator is told the
-// outcome through `host`. The channel is closed on every way out.
-UpgradeReport UpgradeOverHid(UpgradeHost& host);
+// outcome through `host`, the challenge takes its nonce from `nonces`. The
+// channel is closed on every way out.
+UpgradeReport UpgradeOverHid(UpgradeHost& host, NonceSource& nonces);
 
 // "Upgrade completion! (12.05 Sec)" for 12 050 ms.
 std::string CompletionText(std::uint32_t elapsedMs);

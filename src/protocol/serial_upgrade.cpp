@@ -2,6 +2,7 @@
 // The serial bootloader conversation.
 #include "protocol/serial_upgrade.h"
 
+#include <memory>
 #include <string>
 
 #include "device/device_channel.h"
@@ -52,13 +53,14 @@ public:
 
 private:
     void Execute() {
-        const auto header = LoadFileForUpgrade(m_host, false, m_report.fileCheck);
-        if (!header) {
+        m_image = LoadFileForUpgrade(m_host, false, m_report.fileCheck);
+        if (!m_image) {
             Exit();
             return;
         }
-        m_modelCode = header->modelCode;
-        m_payloadLength = header->payloadLength;
+        const UpdateHeader header = m_image->Header();
+        m_modelCode = header.modelCode;
+        m_payloadLength = header.payloadLength;
         m_report.payloadBytes = m_payloadLength;
 
         m_host.SetStatusText(std::string(kStatusConnecting));
@@ -118,8 +120,8 @@ private:
         m_channel.Close();
 
         // A plain port's bootloader is tried at 9600 first, then at 128000.
-        const DeviceEntry entry = SelectedEntry(m_host);
-        const bool plainPort = IsPlainPortEntry(entry);
+        const DeviceEntry entry = m_host.SelectedEntry();
+        const bool plainPort = entry.IsPlainPort();
         if (!Open(entry, plainPort ? kFirmwareBaudRate : kBootloaderBaudRate)) {
             return AttemptEnd::OpenFailed;
         }
@@ -171,7 +173,7 @@ private:
         m_host.SetProgressPosition(0);
         m_host.CopyDataToControls();
 
-        const std::uint8_t* payload = UpdateImage.data() + kUpdateHeaderSize;
+        const std::uint8_t* payload = m_image->data() + kUpdateHeaderSize;
         std::array<std::uint8_t, kSerialBlockSize> wire{};
         for (std::uint32_t block = 0; block < wholeBlocks; ++block) {
             m_host.PumpMessages();
@@ -206,7 +208,7 @@ private:
         return false;
     }
 
-    bool OpenSelected(std::uint32_t baudRate) { return Open(SelectedEntry(m_host), baudRate); }
+    bool OpenSelected(std::uint32_t baudRate) { return Open(m_host.SelectedEntry(), baudRate); }
 
     void FailToOpen() {
         m_channel.Close();
@@ -250,7 +252,8 @@ private:
     }
 
     UpgradeHost& m_host;
-    CDeviceChannel m_channel;
+    std::unique_ptr<const UpdateImage> m_image;
+    DeviceChannel m_channel;
     UpgradeReport m_report;
     std::uint8_t m_modelCode = 0;
     std::uint32_t m_payloadLength = 0;

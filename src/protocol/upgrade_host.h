@@ -2,14 +2,16 @@
 // What an upgrade procedure needs of the window (or terminal) that drives
 // it: the chosen file's path, the selected device, the status line, the
 // progress bar, the Update button, message boxes, the file information, and
-// a message pump that keeps the window alive and follows device changes.
-// The main dialog implements it with widgets, velmorin-cli with a terminal,
-// tests with a recorder.
+// a message pump that follows device changes. The window's logic implements
+// it (a worker thread reaches it through queued calls), velmorin-cli with a
+// terminal, tests with a recorder.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "device/device_entry.h"
 #include "image/file_info_display.h"
 
 namespace velmorin {
@@ -18,9 +20,12 @@ class UpgradeHost : public FileInfoDisplay {
 public:
     // The text of the path field.
     virtual std::string PathText() = 0;
-    // The device list's current selection, an index into g_deviceTable, or
-    // -1 when nothing is selected.
-    virtual int SelectedIndex() = 0;
+    // The entry at the device list's current selection, read afresh each time
+    // (a device change may rebuild the table while an upgrade pumps
+    // messages); an empty entry when nothing is selected.
+    virtual DeviceEntry SelectedEntry() = 0;
+    // Every entry of the device table as it stands now, in the list's order.
+    virtual std::vector<DeviceEntry> ListedEntries() = 0;
 
     virtual void ShowStatus(bool visible) = 0;
     virtual void SetStatusText(const std::string& text) = 0;

@@ -84,7 +84,7 @@ TEST_F(CliUpdateTest, UpgradesBothKindsOfCharger) {
 
 TEST_F(CliUpdateTest, SaysWhyThePortDoesNotOpen) {
     const std::string file = Seal(64);
-    CDeviceChannel holder;  // this test program holds the port
+    DeviceChannel holder;  // this test program holds the port
     ASSERT_TRUE(holder.Open("COM201", 9600)) << holder.OpenError();
     const auto busy = RunProgram({VELMORIN_CLI, "update", file, "--device", "COM201"});
     EXPECT_EQ(busy.exitCode, 1);

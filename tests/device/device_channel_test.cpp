@@ -68,7 +68,7 @@ TEST(DeviceNames, PrefixesNumbersAndNodes) {
         const auto name = ParseDeviceName(row.name);
         ASSERT_EQ(name.has_value(), row.kind.has_value());
         if (!name) {
-            CDeviceChannel channel;
+            DeviceChannel channel;
             EXPECT_FALSE(channel.Open(row.name, 9600));
             continue;
         }
@@ -116,7 +116,7 @@ TEST_F(ChannelTest, FrameAnswers) {
             script.push_back({onWire.size() * (i + 1), {row.answers[i]}});
         }
         const PtyPeer peer(m_directory.Path(), 201, script);
-        CDeviceChannel channel;
+        DeviceChannel channel;
         ASSERT_TRUE(channel.Open("COM201", 128000)) << channel.OpenError();
         EXPECT_EQ(channel.SendFrame(frame.data(), static_cast<std::uint32_t>(frame.size())),
                   row.accepted);
@@ -131,7 +131,7 @@ TEST_F(ChannelTest, FrameAnswers) {
 
 TEST_F(ChannelTest, SerialReadsWritesAndCommandLines) {
     PtyPeer peer(m_directory.Path(), 201);
-    CDeviceChannel channel;
+    DeviceChannel channel;
     ASSERT_TRUE(channel.Open("COM201", 9600)) << channel.OpenError();
 
     // Nothing pending: the read waits its time-out out and fails.
@@ -164,16 +164,16 @@ TEST_F(ChannelTest, SerialReadsWritesAndCommandLines) {
 
 TEST_F(ChannelTest, SerialPortIsExclusive) {
     const PtyPeer peer(m_directory.Path(), 202);
-    CDeviceChannel first;
+    DeviceChannel first;
     ASSERT_TRUE(first.Open("COM202", 9600)) << first.OpenError();
-    CDeviceChannel second;
+    DeviceChannel second;
     EXPECT_FALSE(second.Open("COM202", 9600));
     EXPECT_NE(second.OpenError().find("busy"), std::string::npos) << second.OpenError();
     first.Close();
     first.Close();  // closing twice is harmless
     EXPECT_TRUE(second.Open("COM202", 9600)) << second.OpenError();
 
-    CDeviceChannel missing;
+    DeviceChannel missing;
     EXPECT_FALSE(missing.Open("COM203", 9600));
     EXPECT_FALSE(missing.Write(reinterpret_cast<const std::uint8_t*>("x"), 1));
 }
@@ -183,7 +183,7 @@ TEST_F(ChannelTest, AFailedOpenLeavesAnotherProgramsExclusiveModeAlone) {
     const int other = ::open(peer.Node().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(other, 0);
     ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
-    CDeviceChannel channel;
+    DeviceChannel channel;
     EXPECT_FALSE(channel.Open("COM205", 9600));
     EXPECT_EQ(channel.OpenErrno(), EBUSY) << channel.OpenError();
     int exclusive = 0;
@@ -205,7 +205,7 @@ std::uint32_t VirtualHidIndex() {
 
 TEST_F(ChannelTest, HidReportLayout) {
     HidSocketPeer peer(m_directory.Path(), "charger", 0x0483, 0x5750, "Varno Kestrion X", "HX1");
-    CDeviceChannel channel;
+    DeviceChannel channel;
     ASSERT_TRUE(channel.Open("HID" + std::to_string(VirtualHidIndex()), 0));
     ASSERT_TRUE(peer.Accept());
 
@@ -257,13 +257,13 @@ TEST_F(ChannelTest, HidReportLayout) {
 TEST_F(ChannelTest, ALostDeviceEndsTheReadAtOnce) {
     struct Row {
         const char* name;
-        std::function<void(CDeviceChannel&, std::function<void()>&)> connect;
+        std::function<void(DeviceChannel&, std::function<void()>&)> connect;
     };
     std::unique_ptr<PtyPeer> pty;
     std::unique_ptr<HidSocketPeer> hid;
     const Row rows[] = {
         {"serial",
-         [&](CDeviceChannel& channel, std::function<void()>& unplug) {
+         [&](DeviceChannel& channel, std::function<void()>& unplug) {
              pty = std::make_unique<PtyPeer>(m_directory.Path(), 206);
              ASSERT_TRUE(channel.Open("COM206", 9600)) << channel.OpenError();
              unplug = [&] {
@@ -273,7 +273,7 @@ TEST_F(ChannelTest, ALostDeviceEndsTheReadAtOnce) {
              };
          }},
         {"HID",
-         [&](CDeviceChannel& channel, std::function<void()>& unplug) {
+         [&](DeviceChannel& channel, std::function<void()>& unplug) {
              hid = std::make_unique<HidSocketPeer>(m_directory.Path(), "lost", 0x0483, 0x5750,
                                                    "Varno Kestrion X", "HX2");
              ASSERT_TRUE(channel.Open("HID" + std::to_string(VirtualHidIndex()), 0));
@@ -283,7 +283,7 @@ TEST_F(ChannelTest, ALostDeviceEndsTheReadAtOnce) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        CDeviceChannel channel;
+        DeviceChannel channel;
         std::function<void()> unplug;
         row.connect(channel, unplug);
         ASSERT_TRUE(unplug);

@@ -8,13 +8,13 @@
 
 #include <fstream>
 
-#include "app/device_table.h"
 #include "device/device_channel.h"
 #include "device/device_watcher.h"
 #include "device/hid_discovery.h"
 #include "device/port_discovery.h"
 #include "device/serial_node.h"
 #include "device/virtual/virtual_devices.h"
+#include "session/device_table.h"
 #include "support/mocked_system.h"
 #include "support/test_support.h"
 
@@ -73,16 +73,17 @@ TEST_F(DiscoveryTest, SerialPortsAndTheChargersAmongThem) {
     }
 
     // The list the operator sees, chargers only and with plain ports.
-    std::vector<std::string> lines = FillDeviceTable(list, false);
+    DeviceTable table;
+    std::vector<std::string> lines = table.Fill(list, false);
     EXPECT_EQ(lines, (std::vector<std::string>{"Type: Varno Kestrion X, S/N:0001A2B3",
                                                "Type: USB Device 1010B, S/N:ZZ9",
                                                "Type: Varno #7, S/N:A_B"}));
-    EXPECT_EQ(g_deviceTable[0].deviceName, "COM33");
-    lines = FillDeviceTable(list, true);
+    EXPECT_EQ(table.At(0).deviceName, "COM33");
+    lines = table.Fill(list, true);
     EXPECT_EQ(lines.front(), "Communications Port (COM2)");
-    EXPECT_EQ(g_deviceCount, 6);
-    EXPECT_TRUE(IsPlainPortEntry(g_deviceTable[0]));
-    EXPECT_EQ(g_deviceTable[0].deviceName, "COM2");
+    EXPECT_EQ(table.Count(), 6);
+    EXPECT_TRUE(table.At(0).IsPlainPort());
+    EXPECT_EQ(table.At(0).deviceName, "COM2");
 }
 
 TEST_F(DiscoveryTest, HidChargersByIdentityAndIndex) {
@@ -122,11 +123,12 @@ TEST_F(DiscoveryTest, HidChargersByIdentityAndIndex) {
     }
 
     // The device name derived from the record opens that very interface.
-    std::vector<std::string> lines = FillDeviceTable({list.begin() + 1, list.end()}, false);
+    DeviceTable table;
+    std::vector<std::string> lines = table.Fill({list.begin() + 1, list.end()}, false);
     EXPECT_EQ(lines[1], "Type: Varno Kestrion Y, S/N:");
-    EXPECT_EQ(g_deviceTable[3].deviceName, "HID7");
-    CDeviceChannel channel;
-    ASSERT_TRUE(channel.Open(g_deviceTable[3].deviceName, 0));
+    EXPECT_EQ(table.At(3).deviceName, "HID7");
+    DeviceChannel channel;
+    ASSERT_TRUE(channel.Open(table.At(3).deviceName, 0));
     EXPECT_TRUE(virtualCharger.Accept());
 }
 
@@ -134,8 +136,9 @@ TEST_F(DiscoveryTest, NothingAttached) {
     std::vector<SSerInfo> list;
     EnumeratePorts(list, true);
     EXPECT_TRUE(list.empty());
-    EXPECT_TRUE(FillDeviceTable(list, true).empty());
-    EXPECT_EQ(g_deviceCount, 0);
+    DeviceTable table;
+    EXPECT_TRUE(table.Fill(list, true).empty());
+    EXPECT_EQ(table.Count(), 0);
 }
 
 TEST_F(DiscoveryTest, VirtualPortsComeLastAndTheProbeDropsBusyOrMissingOnes) {
@@ -183,12 +186,12 @@ TEST_F(DiscoveryTest, DeviceNamesAreThePortsOwnWhateverTheProductSays) {
 
     std::vector<SSerInfo> list;
     EnumeratePorts(list, false);
-    EXPECT_EQ(
-        FillDeviceTable(list, true),
-        (std::vector<std::string>{"Type: Varno Kestrion (2A), S/N:S1", "Type: Varno (B), S/N:"}));
-    ASSERT_EQ(g_deviceCount, 2);
-    EXPECT_EQ(g_deviceTable[0].deviceName, "COM33");
-    EXPECT_EQ(g_deviceTable[1].deviceName, "COM201");
+    DeviceTable table;
+    EXPECT_EQ(table.Fill(list, true), (std::vector<std::string>{"Type: Varno Kestrion (2A), S/N:S1",
+                                                                "Type: Varno (B), S/N:"}));
+    ASSERT_EQ(table.Count(), 2);
+    EXPECT_EQ(table.At(0).deviceName, "COM33");
+    EXPECT_EQ(table.At(1).deviceName, "COM201");
 }
 
 // Descriptions left behind by simulators that could not clean up (their node

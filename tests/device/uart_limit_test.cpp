@@ -14,18 +14,18 @@
 #include <atomic>
 #include <cstdarg>
 
-#include "app/device_table.h"
 #include "device/device_channel.h"
 #include "device/linux/serial_baud_rate.h"
 #include "protocol/serial_upgrade.h"
 #include "protocol/upgrade_fixture.h"
+#include "session/device_table.h"
 #include "support/recording_host.h"
 
 namespace {
 
 // The fastest rate the stand-in UART makes; 0: every rate, as the
 // pseudo-terminal itself.
-std::atomic<std::uint32_t> g_uartLimit{0};
+std::atomic<std::uint32_t> uartLimit{0};
 
 using IoctlFunction = int (*)(int, unsigned long, ...);
 
@@ -41,7 +41,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
-    const std::uint32_t limit = g_uartLimit.load();
+    const std::uint32_t limit = uartLimit.load();
     if (request == TCSETS2 && limit != 0) {
         auto* asked = static_cast<struct termios2*>(argument);
         struct termios2 current {};
@@ -62,7 +62,7 @@ namespace {
 
 class UartLimitTest : public testing::UpgradeFixture {
 protected:
-    ~UartLimitTest() override { g_uartLimit = 0; }
+    ~UartLimitTest() override { uartLimit = 0; }
 };
 
 TEST(BaudRates, WithinThreePercentIsTaken) {
@@ -87,15 +87,15 @@ TEST_F(UartLimitTest, TheRateIsReadBackAfterItIsSet) {
     const testing::PtyPeer peer(Dir(), 207);
     // What the pseudo-terminal itself reports: every rate as it was set.
     for (const std::uint32_t rate : {128000u, 115200u}) {
-        CDeviceChannel channel;
+        DeviceChannel channel;
         ASSERT_TRUE(channel.Open("COM207", rate)) << channel.OpenError();
         const int other = ::open(peer.Node().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         EXPECT_EQ(linux_serial::GetBaudRate(other), rate);
         ::close(other);
     }
 
-    g_uartLimit = 115200;
-    CDeviceChannel channel;
+    uartLimit = 115200;
+    DeviceChannel channel;
     EXPECT_TRUE(channel.Open("COM207", 9600)) << channel.OpenError();
     channel.Close();
     EXPECT_TRUE(channel.Open("COM207", 115200)) << channel.OpenError();
@@ -111,9 +111,9 @@ TEST_F(UartLimitTest, APlainPortThatCannotWakeTheBootloaderFailsToOpen) {
                  {"--port", "COM201", "--product", "FT232R USB UART", "--description", "Adapter"});
     const auto file = Seal(testing::Payload(104), SealedForm::WholeFile);
     testing::RecordingHost host(file.string(), "COM201");
-    g_uartLimit = 115200;
+    uartLimit = 115200;
     const UpgradeReport report = UpgradeOverSerial(host);
-    g_uartLimit = 0;
+    uartLimit = 0;
     EXPECT_EQ(host.messageBoxes, std::vector<std::string>{"Error opening COM port|Error|error"});
     EXPECT_EQ(report.outcome, UpgradeOutcome::OpenFailed);
     EXPECT_EQ(report.openRateRefused, 128000u);

@@ -89,19 +89,20 @@ TEST(KnownAnswerFiles, DecipherToTheirStatedFieldsAndPayloads) {
                                         statedText.end())[known.name]["payload_sha256"]);
 
         // The header check, which reads the first 512 bytes only.
+        UpdateImage image;
         const ImageCheck header =
-            CheckUpdateHeader(std::span(file).first(kUpdateHeaderSize), file.size());
+            CheckUpdateHeader(std::span(file).first(kUpdateHeaderSize), file.size(), image);
         ASSERT_TRUE(header.Accepted());
         EXPECT_EQ(header.form, known.form);
-        ExpectFields(StoredHeader(), stated);
+        ExpectFields(image.Header(), stated);
 
         // The whole-file load: the payload the charger must receive.
-        std::fill(UpdateImage.begin(), UpdateImage.end(), 0xEE);
-        const ImageCheck load = LoadUpdateBytes(file, true);
+        std::fill(image.begin(), image.end(), 0xEE);
+        const ImageCheck load = LoadUpdateBytes(file, true, image);
         ASSERT_TRUE(load.Accepted());
         EXPECT_EQ(load.form, known.form);
-        ExpectFields(StoredHeader(), stated);
-        const auto loaded = UpdateImage.begin() + kUpdateHeaderSize;
+        ExpectFields(image.Header(), stated);
+        const auto loaded = image.begin() + kUpdateHeaderSize;
         EXPECT_TRUE(std::equal(payload.begin(), payload.end(), loaded, loaded + payload.size()))
             << "the loaded payload differs from the known one";
     }

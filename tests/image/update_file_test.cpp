@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Update files on disk through the header check and the whole-file load:
-// what is accepted, what is rejected with which text, what reaches the image
-// store, and what the file information shows.
+// what is accepted, what is rejected with which text, what reaches the image,
+// and what the file information shows.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +12,6 @@
 #include <optional>
 #include <vector>
 
-#include "app/device_table.h"
 #include "image/triple_des.h"
 #include "image/update_image.h"
 #include "image/update_sealer.h"
@@ -27,12 +26,12 @@ class RecordingDisplay : public FileInfoDisplay {
 public:
     void ResetFileInfo(std::string_view reason) override {
         events.push_back("reset:" + std::string(reason));
-        updateEnabled = false;
+        accepted = false;
     }
-    void ShowFileInfo(const FileInfoText& shown, bool enabled) override {
+    void ShowFileInfo(const FileInfoText& shown) override {
         events.push_back("show");
         info = shown;
-        updateEnabled = enabled;
+        accepted = true;
     }
     void ShowMessageBox(std::string_view text, std::string_view caption,
                         MessageIcon icon) override {
@@ -42,7 +41,7 @@ public:
 
     std::vector<std::string> events;
     FileInfoText info;
-    bool updateEnabled = false;
+    bool accepted = false;  // as the last step left the file
 };
 
 Bytes Payload(std::size_t length, std::uint8_t seed = 1) {
@@ -81,8 +80,6 @@ protected:
                 ("velmorin-image-" + std::to_string(::getpid()) + "-" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(m_dir);
-        g_deviceCount = 0;
-        g_bFileAccepted = false;
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
 
@@ -152,13 +149,14 @@ TEST_F(UpdateFileTest, RecognitionOfBothFormsAndTheirRejections) {
         const auto path = Write("update.bin", row.file);
 
         RecordingDisplay check;
-        EXPECT_EQ(CheckUpdateFile(path, check).Accepted(), row.checkAccepted);
+        UpdateImage image;
+        EXPECT_EQ(CheckUpdateFile(path, image, check).Accepted(), row.checkAccepted);
         EXPECT_EQ(check.events, std::vector<std::string>{row.checkEvent});
-        EXPECT_EQ(g_bFileAccepted, row.checkAccepted);
+        EXPECT_EQ(check.accepted, row.checkAccepted);
 
         for (const bool allowHeaderForm : {false, true}) {
             RecordingDisplay load;
-            const ImageCheck result = LoadUpdateImage(path, allowHeaderForm, load);
+            const ImageCheck result = LoadUpdateImage(path, allowHeaderForm, image, load);
             const R expected = allowHeaderForm ? row.hidLoad : row.serialLoad;
             EXPECT_EQ(result.result, expected) << "header form allowed: " << allowHeaderForm;
             // A successful load and an empty file leave the display alone; a
@@ -174,12 +172,14 @@ TEST_F(UpdateFileTest, RecognitionOfBothFormsAndTheirRejections) {
 }
 
 TEST_F(UpdateFileTest, LoadedPayloadIsExactAndNothingFollowsIt) {
-    // A long file first, so that a shorter one must not leave its bytes behind.
+    // A long file first into the same image, so that a shorter one must not
+    // leave its bytes behind.
     RecordingDisplay display;
+    UpdateImage image;
     const Bytes longPayload = Payload(20000, 7);
     ASSERT_TRUE(LoadUpdateImage(
                     Write("long.bin", SealUpdateFile(Fields(), longPayload, SealedForm::WholeFile)),
-                    false, display)
+                    false, image, display)
                     .Accepted());
 
     struct Row {
@@ -201,17 +201,18 @@ TEST_F(UpdateFileTest, LoadedPayloadIsExactAndNothingFollowsIt) {
         const Bytes file = SealUpdateFile(fields, payload, row.form);
         const bool allowHeaderForm = row.form == SealedForm::HeaderOnly;
         const ImageCheck check =
-            LoadUpdateImage(Write("update.bin", file), allowHeaderForm, display);
+            LoadUpdateImage(Write("update.bin", file), allowHeaderForm, image, display);
         ASSERT_TRUE(check.Accepted());
         EXPECT_EQ(check.form, row.form);
 
-        const UpdateHeader stored = StoredHeader();
+        const UpdateHeader stored = image.Header();
         EXPECT_EQ(stored.modelCode, 0x91);
         EXPECT_EQ(stored.plainPayload, row.plainPayload);
         EXPECT_EQ(stored.payloadLength, row.payloadLength);
-        EXPECT_TRUE(std::equal(payload.begin(), payload.end(), UpdateImage.begin() + 512));
-        EXPECT_TRUE(std::all_of(UpdateImage.begin() + 512 + row.payloadLength, UpdateImage.end(),
-                                [](std::uint8_t b) { return b == 0; }));
+        EXPECT_TRUE(std::equal(payload.begin(), payload.end(), image.begin() + 512));
+        EXPECT_TRUE(
+            std::all_of(image.begin() + 512 + static_cast<std::ptrdiff_t>(row.payloadLength),
+                        image.end(), [](std::uint8_t b) { return b == 0; }));
     }
 }
 
@@ -222,14 +223,15 @@ TEST_F(UpdateFileTest, ShortLastBlockDeciphersAsIfZerosCompletedIt) {
     ASSERT_EQ(file.size() % 8, 5u);
 
     RecordingDisplay display;
-    ASSERT_TRUE(LoadUpdateImage(Write("short.bin", file), false, display).Accepted());
-    EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + 8, UpdateImage.begin() + 512));
+    UpdateImage image;
+    ASSERT_TRUE(LoadUpdateImage(Write("short.bin", file), false, image, display).Accepted());
+    EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + 8, image.begin() + 512));
 
     std::array<std::uint8_t, 8> lastBlock{};
     std::copy(file.end() - 5, file.end(), lastBlock.begin());
     TripleDesDecrypt(lastBlock.data(), 5, lastBlock.data());
-    EXPECT_TRUE(std::equal(lastBlock.begin(), lastBlock.begin() + 5, UpdateImage.begin() + 520));
-    EXPECT_TRUE(std::all_of(UpdateImage.begin() + 525, UpdateImage.begin() + 600,
+    EXPECT_TRUE(std::equal(lastBlock.begin(), lastBlock.begin() + 5, image.begin() + 520));
+    EXPECT_TRUE(std::all_of(image.begin() + 525, image.begin() + 600,
                             [](std::uint8_t b) { return b == 0; }));
 }
 
@@ -241,19 +243,20 @@ TEST_F(UpdateFileTest, FilesThatCannotBeOpened) {
     for (const auto& path : paths) {
         SCOPED_TRACE(path.string());
         RecordingDisplay check;
-        const ImageCheck checked = CheckUpdateFile(path, check);
+        UpdateImage image;
+        const ImageCheck checked = CheckUpdateFile(path, image, check);
         EXPECT_EQ(checked.result, ImageLoadResult::CannotOpen);
         EXPECT_NE(checked.openError.find(path.string()), std::string::npos);
         EXPECT_EQ(check.events, std::vector<std::string>{"reset:"});  // no reason, no box
 
         RecordingDisplay load;
-        EXPECT_EQ(LoadUpdateImage(path, true, load).result, ImageLoadResult::CannotOpen);
+        EXPECT_EQ(LoadUpdateImage(path, true, image, load).result, ImageLoadResult::CannotOpen);
         EXPECT_EQ(load.events,
                   (std::vector<std::string>{"reset:", "box:Error open file/Error/error"}));
     }
 }
 
-TEST_F(UpdateFileTest, FileInformationShowsTextsAndUpdateFollowsTheDeviceCount) {
+TEST_F(UpdateFileTest, FileInformationShowsTextsAndTheFileIsAccepted) {
     UpdateHeader fields = Fields();
     fields.memo = "Caf\xE9 \x80 note";  // code page 1252
     // A type that fills its whole field with no NUL is cut at the field's end.
@@ -269,22 +272,18 @@ TEST_F(UpdateFileTest, FileInformationShowsTextsAndUpdateFollowsTheDeviceCount) 
     }();
     const auto path = Write("texts.bin", file);
 
-    for (const int devices : {0, 1}) {
-        g_deviceCount = devices;
-        RecordingDisplay display;
-        ASSERT_TRUE(CheckUpdateFile(path, display).Accepted());
-        EXPECT_EQ(display.info.version, "V1.07");
-        EXPECT_EQ(display.info.type, std::string(32, 'T'));
-        EXPECT_EQ(display.info.memo, "Caf\xC3\xA9 \xE2\x82\xAC note");
-        EXPECT_EQ(display.updateEnabled, devices != 0);
-        EXPECT_TRUE(g_bFileAccepted);
-    }
-
-    // A rejected file afterwards clears the flag and disables Update.
     RecordingDisplay display;
-    EXPECT_FALSE(CheckUpdateFile(Write("bad.bin", Payload(600)), display).Accepted());
-    EXPECT_FALSE(g_bFileAccepted);
-    EXPECT_FALSE(display.updateEnabled);
+    UpdateImage image;
+    ASSERT_TRUE(CheckUpdateFile(path, image, display).Accepted());
+    EXPECT_EQ(display.info.version, "V1.07");
+    EXPECT_EQ(display.info.type, std::string(32, 'T'));
+    EXPECT_EQ(display.info.memo, "Caf\xC3\xA9 \xE2\x82\xAC note");
+    EXPECT_TRUE(display.accepted);
+
+    // A rejected file afterwards resets the display: the file is no longer
+    // accepted.
+    EXPECT_FALSE(CheckUpdateFile(Write("bad.bin", Payload(600)), image, display).Accepted());
+    EXPECT_FALSE(display.accepted);
 }
 
 }  // namespace

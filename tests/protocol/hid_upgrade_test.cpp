@@ -7,11 +7,11 @@
 
 #include <regex>
 
-#include "app/device_table.h"
-#include "app/update_command.h"
 #include "image/update_image.h"
 #include "protocol/challenge_crc.h"
 #include "protocol/upgrade_fixture.h"
+#include "session/device_table.h"
+#include "session/upgrade_dispatch.h"
 #include "support/recording_host.h"
 
 namespace velmorin {
@@ -23,10 +23,12 @@ using testing::RecordingHost;
 class HidUpgradeTest : public testing::UpgradeFixture {
 protected:
     UpgradeReport Upgrade(RecordingHost& host) {
-        const UpgradeReport report = UpgradeOverHid(host);
+        const UpgradeReport report = UpgradeOverHid(host, m_nonces);
         ExpectWindowSetBack(host);
         return report;
     }
+
+    NonceSource m_nonces;
 };
 
 TEST(ChallengeCrc, MpegTwoParametersOverWords) {
@@ -79,11 +81,6 @@ TEST_F(HidUpgradeTest, PayloadArrivesIntact) {
     StartCharger("hid", "charger1.json", {"--model-code", "0x85"});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        // A longer file first, so that the store holds bytes past the short
-        // payload that must not travel.
-        RecordingHost loader("", "");
-        LoadUpdateImage(Seal(testing::Payload(20000, 99), SealedForm::WholeFile), true, loader);
-
         const Bytes payload = testing::Payload(row.length);
         const auto file = Seal(payload, row.form, row.modelCode, row.plainPayload, row.version);
         RecordingHost host(file.string(), "HID0");
@@ -239,13 +236,13 @@ TEST_F(HidUpgradeTest, UpdateCommandChoosesTheProcedureByName) {
     StartCharger("hid", "charger1.json", {});
     const auto file = Seal(testing::Payload(64), SealedForm::WholeFile);
     RecordingHost hidHost(file.string(), "HID0");
-    EXPECT_EQ(RunUpgradeForSelection(hidHost).outcome, UpgradeOutcome::Completed);
+    EXPECT_EQ(RunUpgradeForSelection(hidHost, m_nonces).outcome, UpgradeOutcome::Completed);
 
     // Any other name goes to the serial upgrade, an empty one included.
     for (const char* name : {"", "COM250"}) {
         RecordingHost serialHost(file.string(), "HID0");
-        g_deviceTable[static_cast<std::size_t>(serialHost.SelectedIndex())].deviceName = name;
-        RunUpgradeForSelection(serialHost);
+        serialHost.RenameSelected(name);
+        RunUpgradeForSelection(serialHost, m_nonces);
         EXPECT_EQ(serialHost.messageBoxes,
                   std::vector<std::string>{"Error opening COM port|Error|error"})
             << name;

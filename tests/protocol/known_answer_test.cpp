@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <utility>
 
-#include "image/update_image.h"
 #include "protocol/challenge_crc.h"
 #include "protocol/hid_upgrade.h"
 #include "protocol/protocol_clock.h"
@@ -70,16 +70,14 @@ std::string TextHex(const std::string& text) {
     return hex.str();
 }
 
-// Seeds the nonce generator so that its next nonce is `nonce`.
-bool SeedForNonce(std::uint32_t nonce) {
+// A seed whose nonce source gives `nonce` first.
+std::optional<std::uint32_t> SeedForNonce(std::uint32_t nonce) {
     for (std::uint32_t seed = 1; seed < (1u << 24); ++seed) {
-        SeedNonceGenerator(seed);
-        if (NextNonce() == nonce) {
-            SeedNonceGenerator(seed);
-            return true;
+        if (NonceSource(seed).Next() == nonce) {
+            return seed;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 class KnownAnswerUpgrade : public testing::UpgradeFixture {};
@@ -115,12 +113,13 @@ TEST_F(KnownAnswerUpgrade, HidConversationOfTheHeaderFormFile) {
                   std::to_string(words[1].get<std::uint32_t>()) + "," +
                       std::to_string(words[2].get<std::uint32_t>()) + "," +
                       std::to_string(words[3].get<std::uint32_t>())});
-    // The bytes past the payload in the last block come from the image
-    // store, which a fresh program holds as zeros.
-    std::fill(UpdateImage.begin(), UpdateImage.end(), 0);
-    ASSERT_TRUE(SeedForNonce(known["nonce"]));
+    // The bytes past the payload in the last block are zeros: the run loads
+    // the file into an image of its own.
+    const std::optional<std::uint32_t> seed = SeedForNonce(known["nonce"]);
+    ASSERT_TRUE(seed);
+    NonceSource nonces(*seed);
     RecordingHost host((kKnownAnswers / "header-form.bin").string(), "HID0");
-    const UpgradeReport report = UpgradeOverHid(host);
+    const UpgradeReport report = UpgradeOverHid(host, nonces);
     ASSERT_EQ(host.messageBoxes.size(), 1u);
     EXPECT_EQ(host.messageBoxes[0].rfind("Upgrade completion!", 0), 0u) << host.messageBoxes[0];
     EXPECT_EQ(report.attempts, 1);

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "app/device_table.h"
 #include "device/device_channel.h"
 #include "protocol/upgrade_fixture.h"
+#include "session/device_table.h"
 #include "support/recording_host.h"
 
 namespace velmorin {
@@ -24,7 +24,7 @@ protected:
     UpgradeReport Upgrade(RecordingHost& host) {
         const UpgradeReport report = UpgradeOverSerial(host);
         ExpectWindowSetBack(host);
-        CDeviceChannel probe;
+        DeviceChannel probe;
         EXPECT_TRUE(probe.Open("COM201", 9600)) << "the run left the port open";
         return report;
     }
@@ -314,7 +314,7 @@ TEST_F(SerialUpgradeTest, FilesAndPortsThatEndTheRunAtOnce) {
         SCOPED_TRACE(row.name);
         RecordingHost host(row.file.string(), "COM201");
         if (row.device != "COM201") {
-            g_deviceTable[static_cast<std::size_t>(host.SelectedIndex())].deviceName = row.device;
+            host.RenameSelected(row.device);
         }
         const UpgradeReport report = Upgrade(host);
         EXPECT_EQ(host.messageBoxes, row.messageBoxes);

@@ -2,26 +2,26 @@
 // The recording host.
 #include "support/recording_host.h"
 
-#include "app/device_table.h"
-
 namespace velmorin::testing {
-namespace {
-
-int IndexOf(const std::string& deviceName) {
-    for (int i = 0; i < g_deviceCount; ++i) {
-        if (g_deviceTable[static_cast<std::size_t>(i)].deviceName == deviceName) {
-            return i;
-        }
-    }
-    return -1;
-}
-
-}  // namespace
 
 RecordingHost::RecordingHost(std::string path, const std::string& deviceName)
     : m_path(std::move(path)) {
-    RebuildDeviceTable(true, false);
-    m_selected = IndexOf(deviceName);
+    m_table.Rebuild(true, false);
+    const std::vector<DeviceEntry> entries = m_table.Entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].deviceName == deviceName) {
+            m_selected = static_cast<int>(i);
+            break;
+        }
+    }
+}
+
+DeviceEntry RecordingHost::SelectedEntry() {
+    DeviceEntry entry = m_table.At(m_selected);
+    if (m_renamed) {
+        entry.deviceName = *m_renamed;
+    }
+    return entry;
 }
 
 void RecordingHost::ShowStatus(bool visible) {
@@ -61,7 +61,8 @@ void RecordingHost::PumpMessages() {
     // While an upgrade runs a device change rebuilds only the table; the
     // selection stays where it was.
     if (m_watcher.ConsumeChanges()) {
-        RebuildDeviceTable(true, false);
+        m_table.Rebuild(true, false);
+        m_renamed.reset();
     }
 }
 
@@ -69,7 +70,7 @@ void RecordingHost::ResetFileInfo(std::string_view reason) {
     events.push_back("file-reset:" + std::string(reason));
 }
 
-void RecordingHost::ShowFileInfo(const FileInfoText& /*info*/, bool /*updateEnabled*/) {
+void RecordingHost::ShowFileInfo(const FileInfoText& /*info*/) {
     events.push_back("file-show");
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <mutex>
 
 #include "device/device_text.h"
 #include "device/hid_interface.h"
@@ -15,6 +16,16 @@
 namespace velmorin {
 namespace {
 
+// hidapi keeps one error text for the whole process, which hid_init,
+// hid_enumerate and hid_open_path free and replace: two upgrades discovering
+// or opening at once would free it twice. Those calls take this lock; the
+// reads and writes of an open device keep their own state and do not.
+std::mutex& HidapiLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// Called with the lock held.
 bool InitHidapi() {
     static const bool initialised = hid_init() == 0;
     return initialised;
@@ -53,6 +64,7 @@ private:
 
 std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
     std::vector<HidInterfaceInfo> interfaces;
+    const std::lock_guard hold(HidapiLock());
     if (!InitHidapi()) {
         return interfaces;
     }
@@ -77,6 +89,7 @@ std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
 }
 
 std::unique_ptr<HidInterface> OpenSystemHidInterface(const std::string& path) {
+    const std::lock_guard hold(HidapiLock());
     if (!InitHidapi()) {
         return nullptr;
     }

@@ -53,11 +53,12 @@ std::string Failure(const std::string& node, const char* what, int error) {
 }
 
 // The open ports, for ReleaseSerialPortsForExit: descriptor + 1, 0 for a
-// free slot.
-std::array<std::atomic<int>, 16> g_openPorts{};
+// free slot. The one table of the process, because a signal handler must
+// reach it; its slots are atomic, so runs on several threads share it safely.
+std::array<std::atomic<int>, 16> openPorts{};
 
 void Register(int fd) {
-    for (auto& slot : g_openPorts) {
+    for (auto& slot : openPorts) {
         int expected = 0;
         if (slot.compare_exchange_strong(expected, fd + 1)) {
             return;
@@ -66,7 +67,7 @@ void Register(int fd) {
 }
 
 void Unregister(int fd) {
-    for (auto& slot : g_openPorts) {
+    for (auto& slot : openPorts) {
         int expected = fd + 1;
         if (slot.compare_exchange_strong(expected, 0)) {
             return;
@@ -132,7 +133,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& node, std::uint3
 }
 
 void ReleaseSerialPortsForExit() {
-    for (auto& slot : g_openPorts) {
+    for (auto& slot : openPorts) {
         const int fd = slot.load() - 1;
         if (fd >= 0) {
             ::ioctl(fd, TIOCNXCL);

@@ -1,0 +1,875 @@
+// SPDX-License-Identifier: MIT
+// The main window's rules without a toolkit, through a recording view and
+// injected discovery, release check and catalogue fetch: the initial states,
+// the file check on every edit, the device list's rebuild and the Update
+// button, the Update command's dispatch and its held controls, one run at a
+// time, the Download... button, and a run on a worker thread whose calls
+// reach the view on the view's thread only.
+#include "session/main_window_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "device/virtual/virtual_devices.h"
+#include "image/update_sealer.h"
+#include "support/test_support.h"
+
+namespace velmorin {
+namespace {
+
+constexpr char kApplicationName[] = "velmorin-test";
+
+struct Box {
+    std::string text;
+    std::string caption;
+    MessageIcon icon = MessageIcon::None;
+    bool operator==(const Box&) const = default;
+};
+
+void PrintTo(const Box& box, std::ostream* out) {
+    *out << '"' << box.text << "\" captioned \"" << box.caption << "\" icon "
+         << static_cast<int>(box.icon);
+}
+
+// A view that records every call as text (with the thread it came on) and
+// keeps the state its controls would show. An edit of the path reaches the
+// logic as a toolkit's change signal would: only when the text changes.
+class RecordingWindow : public MainWindowView {
+public:
+    MainWindowLogic* logic = nullptr;
+    // Runs while the download dialog is open.
+    std::function<void()> duringDownloadDialog;
+
+    std::vector<std::string> calls;
+    std::vector<std::thread::id> callThreads;
+
+    // Each control starts in the state opposite to the one Start must set.
+    std::string path;
+    bool includeComChecked = true;
+    std::vector<std::string> lines{"stale line"};
+    int selectedLine = -1;
+    bool listEnabled = true;
+    bool updateEnabled = true;
+    bool statusVisible = true;
+    std::string statusText;
+    bool progressVisible = true;
+    int progressMaximum = -1;
+    int progressPosition = -1;
+    std::optional<FileInfoText> fileInfo = FileInfoText{"stale", "stale", "stale"};
+    std::string fileMessage = "stale";
+    bool fileMessageVisible = true;
+    std::optional<std::string> releaseLink = "stale";
+    bool serialNumberControlsVisible = true;
+    bool held = false;
+    std::vector<Box> boxes;
+    std::vector<CatalogueContents> downloadDialogs;
+
+    std::string PathText() override {
+        Record("read:path");
+        return path;
+    }
+    void SetPathText(const std::string& text) override {
+        Record("set-path:" + text);
+        if (text != path) {
+            path = text;
+            if (logic != nullptr) {
+                logic->OnPathEdited();
+            }
+        }
+    }
+    void SetIncludeComChecked(bool checked) override {
+        Record(std::string("include-com:") + (checked ? "on" : "off"));
+        includeComChecked = checked;
+    }
+    void SetDeviceLines(const std::vector<std::string>& newLines) override {
+        std::string text = "lines:";
+        for (const std::string& line : newLines) {
+            text += line + ";";
+        }
+        Record(text);
+        lines = newLines;
+        selectedLine = -1;  // a list box emptied and filled has no selection
+    }
+    void SelectDeviceLine(int line) override {
+        Record("select:" + std::to_string(line));
+        selectedLine = line;
+    }
+    int SelectedDeviceLine() override {
+        Record("read:selection");
+        return selectedLine;
+    }
+    void EnableDeviceList(bool enabled) override {
+        Record(std::string("list:") + (enabled ? "on" : "off"));
+        listEnabled = enabled;
+    }
+    void EnableUpdateButton(bool enabled) override {
+        Record(std::string("update:") + (enabled ? "on" : "off"));
+        updateEnabled = enabled;
+    }
+    void ShowStatus(bool visible) override {
+        Record(std::string("status-shown:") + (visible ? "yes" : "no"));
+        statusVisible = visible;
+    }
+    void SetStatusText(const std::string& text) override {
+        Record("status:" + text);
+        statusText = text;
+    }
+    void ShowProgress(bool visible) override {
+        Record(std::string("progress-shown:") + (visible ? "yes" : "no"));
+        progressVisible = visible;
+    }
+    void SetProgressRange(int maximum) override {
+        Record("progress-range:" + std::to_string(maximum));
+        progressMaximum = maximum;
+    }
+    void SetProgressPosition(int position) override {
+        Record("progress:" + std::to_string(position));
+        progressPosition = position;
+    }
+    void ShowFileInfo(const FileInfoText& info) override {
+        Record("file-info:" + info.version);
+        fileInfo = info;
+        fileMessageVisible = false;
+    }
+    void ClearFileInfo() override {
+        Record("file-info-cleared");
+        fileInfo.reset();
+    }
+    void SetFileMessage(std::string_view text, bool visible) override {
+        Record("file-message:" + std::string(text) + (visible ? " (shown)" : " (hidden)"));
+        fileMessage = text;
+        fileMessageVisible = visible;
+    }
+    void ShowReleaseLink(const std::string& address) override {
+        Record("release-link:" + address);
+        releaseLink = address;
+    }
+    void HideReleaseLink() override {
+        Record("release-link-hidden");
+        releaseLink.reset();
+    }
+    void ShowSerialNumberControls(bool visible) override {
+        Record(std::string("serial-number:") + (visible ? "shown" : "hidden"));
+        serialNumberControlsVisible = visible;
+    }
+    void HoldControls(bool hold) override {
+        Record(std::string("hold:") + (hold ? "on" : "off"));
+        held = hold;
+    }
+    void CopyDataToControls() override { Record("copy-data"); }
+    void ShowMessageBox(std::string_view text, std::string_view caption,
+                        MessageIcon icon) override {
+        Record("box:" + std::string(text));
+        boxes.push_back({std::string(text), std::string(caption), icon});
+    }
+    void RunDownloadDialog(CatalogueContents contents) override {
+        Record("download-dialog");
+        downloadDialogs.push_back(std::move(contents));
+        if (duringDownloadDialog) {
+            duringDownloadDialog();
+        }
+    }
+
+    // The position of the first call that begins with `prefix` at or after
+    // `from`, or -1.
+    int Find(std::string_view prefix, int from = 0) const {
+        for (std::size_t i = static_cast<std::size_t>(from); i < calls.size(); ++i) {
+            if (calls[i].rfind(prefix, 0) == 0) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
+private:
+    void Record(std::string call) {
+        calls.push_back(std::move(call));
+        callThreads.push_back(std::this_thread::get_id());
+    }
+};
+
+// A runner whose run goes on until the test ends it.
+class PendingRunner : public UpgradeRunner {
+public:
+    void Start(Procedure, UpgradeHost&, Finished finished) override {
+        ++starts;
+        m_finished = std::move(finished);
+    }
+    void Finish(const UpgradeReport& report) {
+        ASSERT_TRUE(m_finished) << "no run is going on";
+        const Finished finished = std::move(m_finished);
+        m_finished = nullptr;
+        finished(report);
+    }
+
+    int starts = 0;
+
+private:
+    Finished m_finished;
+};
+
+// The view's thread of a toolkit, made of a queue that the test's thread
+// empties; it notes every thread that posted to it.
+class QueuedViewThread : public ViewThread {
+public:
+    void Post(std::function<void()> work) override {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_queue.push_back(std::move(work));
+            m_posters.insert(std::this_thread::get_id());
+        }
+        m_posted.notify_one();
+    }
+
+    // Runs posted work on the calling thread until `done` holds; false when
+    // it does not within `limit`.
+    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            std::unique_lock lock(m_mutex);
+            if (!m_posted.wait_until(lock, deadline, [this] { return !m_queue.empty(); })) {
+                return done();
+            }
+            const std::function<void()> work = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            work();
+        }
+        return true;
+    }
+
+    std::set<std::thread::id> Posters() {
+        const std::lock_guard lock(m_mutex);
+        return m_posters;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_posted;
+    std::deque<std::function<void()>> m_queue;
+    std::set<std::thread::id> m_posters;
+};
+
+SSerInfo Charger(const std::string& portName, const std::string& model, const std::string& serial) {
+    SSerInfo record;
+    record.isUsbDevice = 1;
+    record.portName = portName;
+    record.busDescription = model;
+    record.devicePath = "\\\\?\\usb#vid_0483&pid_5750#" + serial + "#/dev/ttyACM0";
+    record.friendlyName = model + " (" + portName + ")";
+    record.description = "USB Serial Device";
+    return record;
+}
+
+SSerInfo PlainPort(const std::string& portName) {
+    SSerInfo record;
+    record.portName = portName;
+    record.friendlyName = "Communications Port (" + portName + ")";
+    record.description = "Communications Port";
+    return record;
+}
+
+class MainWindowLogicTest : public ::testing::Test {
+protected:
+    MainWindowServices Services() {
+        MainWindowServices services;
+        services.discover = [this](std::vector<SSerInfo>& records, bool probe) {
+            m_probes.push_back(probe);
+            if (!m_discoveryError.empty()) {
+                throw DiscoveryError(m_discoveryError);
+            }
+            records = m_devices;
+        };
+        services.checkRelease = [this] { return m_release; };
+        services.fetchCatalogue = [this](const std::function<void(const std::string&)>& report) {
+            return m_fetch(report);
+        };
+        services.watchDevices = false;
+        return services;
+    }
+
+    // A fresh window over `runner`, started.
+    MainWindowLogic& Open(UpgradeRunner& runner) {
+        m_logic.reset();
+        m_window = RecordingWindow();
+        m_probes.clear();
+        m_logic = std::make_unique<MainWindowLogic>(m_window, runner, kApplicationName, Services());
+        m_window.logic = m_logic.get();
+        m_logic->Start();
+        return *m_logic;
+    }
+    MainWindowLogic& Open() { return Open(m_inline); }
+
+    std::string Sealed(const std::string& name, const char* version = "V1.02",
+                       std::uint8_t modelCode = 0x2A, std::size_t length = 64) {
+        std::vector<std::uint8_t> payload(length);
+        for (std::size_t i = 0; i < length; ++i) {
+            payload[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        }
+        UpdateHeader fields;
+        fields.version = version;
+        fields.type = "1010B";
+        fields.memo = "Balancer update";
+        fields.modelCode = modelCode;
+        const auto path = Dir() / name;
+        testing::WriteBytes(path, SealUpdateFile(fields, payload, SealedForm::WholeFile));
+        return path.string();
+    }
+
+    // 600 bytes that are no update file.
+    std::string Unrecognised(const std::string& name) {
+        const auto path = Dir() / name;
+        std::ofstream(path, std::ios::binary) << std::string(600, 'x');
+        return path.string();
+    }
+
+    // One byte past the largest update file.
+    std::string TooBig(const std::string& name) {
+        const auto path = Dir() / name;
+        std::ofstream(path, std::ios::binary).put('x');
+        std::filesystem::resize_file(path, kMaxUpdateFileSize + 1);
+        return path.string();
+    }
+
+    const std::filesystem::path& Dir() const { return m_directory.Path(); }
+
+    // The virtual device directory is empty: COM250 and HID250 are no devices.
+    testing::TempDirectory m_directory;
+    testing::ScopedEnvironment m_virtualDevices{kVirtualDevicesVariable,
+                                                m_directory.Path().string()};
+    RecordingWindow m_window;
+    std::vector<SSerInfo> m_devices;
+    std::string m_discoveryError;
+    std::vector<bool> m_probes;
+    ReleaseCheck m_release;
+    std::function<CatalogueFetchResult(const std::function<void(const std::string&)>&)> m_fetch =
+        [](const auto&) { return CatalogueFetchResult{}; };
+    InlineUpgradeRunner m_inline;
+    std::unique_ptr<MainWindowLogic> m_logic;
+};
+
+TEST_F(MainWindowLogicTest, StartSetsTheInitialStates) {
+    struct Row {
+        const char* name;
+        ReleaseCheck check;
+        std::optional<std::string> link;
+    };
+    const Row rows[] = {
+        {"newer release",
+         {ReleaseCheckOutcome::Newer, "http://get.example/velmorin", ""},
+         "http://get.example/velmorin"},
+        {"same release", {ReleaseCheckOutcome::NotNewer, "http://get.example/old", ""}, {}},
+        {"no server", {ReleaseCheckOutcome::CouldNotCheck, "", "update.example: refused"}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_release = row.check;
+        const MainWindowLogic& logic = Open();
+        EXPECT_FALSE(m_window.updateEnabled);
+        EXPECT_FALSE(m_window.includeComChecked);
+        EXPECT_FALSE(m_window.progressVisible);
+        EXPECT_FALSE(m_window.statusVisible);
+        EXPECT_FALSE(m_window.fileInfo.has_value());
+        EXPECT_EQ(m_window.fileMessage, "The format of the file is error!");
+        EXPECT_FALSE(m_window.fileMessageVisible);
+        EXPECT_EQ(m_window.lines, std::vector<std::string>{"Device not found!"});
+        EXPECT_EQ(m_window.selectedLine, 0);
+        EXPECT_EQ(m_window.releaseLink, row.link);
+        EXPECT_FALSE(m_window.serialNumberControlsVisible);
+        EXPECT_TRUE(m_window.boxes.empty());
+        // Without "Include COMx Port" the ports are not probed.
+        EXPECT_EQ(m_probes, std::vector<bool>{false});
+        EXPECT_FALSE(logic.FileAccepted());
+        EXPECT_FALSE(logic.Upgrading());
+        EXPECT_EQ(logic.Devices().Count(), 0);
+    }
+}
+
+TEST_F(MainWindowLogicTest, EveryEditOfThePathIsChecked) {
+    enum class Kind { Accepted, Unrecognised, TooBig, Missing };
+    struct Row {
+        const char* name;
+        bool withDevice;
+        Kind kind;
+        const char* message;  // the file message, shown when not empty
+        bool updateEnabled;
+    };
+    const Row rows[] = {
+        {"accepted, no device", false, Kind::Accepted, "", false},
+        {"accepted, a device", true, Kind::Accepted, "", true},
+        {"unrecognised", true, Kind::Unrecognised, "File format error!", false},
+        {"too big", true, Kind::TooBig, "The file is big!", false},
+        {"missing: no reason", true, Kind::Missing, "", false},
+    };
+    const std::string earlierAccepted = Sealed("earlier.bin");
+    const std::string earlierRefused = Unrecognised("earlier-refused.bin");
+    const std::string later = Sealed("later.bin", "V2.07");
+    const std::string unrecognised = Unrecognised("bad.bin");
+    const std::string tooBig = TooBig("big.bin");
+    const std::string missing = (Dir() / "missing.bin").string();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_devices.clear();
+        if (row.withDevice) {
+            m_devices.push_back(Charger("COM7", "Varno Kestrion X", "HX1"));
+        }
+        const MainWindowLogic& logic = Open();
+        const bool accepted = row.kind == Kind::Accepted;
+        // From the opposite verdict: an accepted file before a refused one
+        // and the other way round.
+        m_window.SetPathText(accepted ? earlierRefused : earlierAccepted);
+        ASSERT_EQ(logic.FileAccepted(), !accepted);
+        ASSERT_EQ(m_window.updateEnabled, !accepted && row.withDevice);
+
+        const std::string path = row.kind == Kind::Accepted       ? later
+                                 : row.kind == Kind::Unrecognised ? unrecognised
+                                 : row.kind == Kind::TooBig       ? tooBig
+                                                                  : missing;
+        m_window.SetPathText(path);
+        EXPECT_EQ(logic.FileAccepted(), accepted);
+        EXPECT_EQ(m_window.updateEnabled, row.updateEnabled);
+        // An accepted file hides the message, whatever its text.
+        EXPECT_EQ(m_window.fileMessageVisible, *row.message != '\0');
+        if (!accepted) {
+            EXPECT_EQ(m_window.fileMessage, row.message);
+        }
+        ASSERT_EQ(m_window.fileInfo.has_value(), accepted);
+        if (accepted) {
+            EXPECT_EQ(m_window.fileInfo->version, "V2.07");
+            EXPECT_EQ(m_window.fileInfo->type, "1010B");
+            EXPECT_EQ(m_window.fileInfo->memo, "Balancer update");
+        }
+        EXPECT_TRUE(m_window.boxes.empty());
+    }
+}
+
+TEST_F(MainWindowLogicTest, DownloadedFileIsCheckedUnderEitherPath) {
+    struct Row {
+        const char* name;
+        bool samePath;
+    };
+    for (const Row row : {Row{"the path shown already", true}, Row{"another path", false}}) {
+        SCOPED_TRACE(row.name);
+        m_devices = {Charger("COM7", "Varno Kestrion X", "HX1")};
+        MainWindowLogic& logic = Open();
+        const std::string shown = Unrecognised("abc.bin");
+        m_window.SetPathText(shown);
+        ASSERT_FALSE(logic.FileAccepted());
+
+        // The download replaced the file or came under a name of its own.
+        const std::string downloaded = row.samePath ? Sealed("abc.bin") : Sealed("other.bin");
+        m_window.calls.clear();
+        logic.TakeDownloadedFile(downloaded);
+        EXPECT_EQ(m_window.Find("set-path:") >= 0, !row.samePath);
+        EXPECT_EQ(m_window.path, downloaded);
+        EXPECT_TRUE(logic.FileAccepted());
+        ASSERT_TRUE(m_window.fileInfo.has_value());
+        EXPECT_EQ(m_window.fileInfo->version, "V1.02");
+        EXPECT_FALSE(m_window.fileMessageVisible);
+        EXPECT_TRUE(m_window.updateEnabled);
+    }
+}
+
+TEST_F(MainWindowLogicTest, IncludeComListsAndProbesPlainPorts) {
+    // The charger's model is in the devices' code page (0xE9 is e acute).
+    m_devices = {PlainPort("COM1"), Charger("COM7", "Varno Kestrion \xE9", "HX1"),
+                 PlainPort("COM3")};
+    MainWindowLogic& logic = Open();
+    m_window.SetPathText(Sealed("update.bin"));
+    const std::string chargerLine = "Type: Varno Kestrion \xC3\xA9, S/N:HX1";
+    EXPECT_EQ(m_window.lines, std::vector<std::string>{chargerLine});
+
+    struct Step {
+        const char* name;
+        std::vector<SSerInfo> records;
+        bool checked;
+        std::vector<std::string> lines;
+        bool updateEnabled;
+    };
+    const Step steps[] = {
+        {"checked",
+         m_devices,
+         true,
+         {"Communications Port (COM1)", chargerLine, "Communications Port (COM3)"},
+         true},
+        {"unchecked", m_devices, false, {chargerLine}, true},
+        {"plain port only, unchecked", {PlainPort("COM1")}, false, {"Device not found!"}, false},
+        // A plain port counts as a device for the Update button.
+        {"plain port only, checked",
+         {PlainPort("COM1")},
+         true,
+         {"Communications Port (COM1)"},
+         true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        m_devices = step.records;
+        m_probes.clear();
+        m_window.selectedLine = 2;
+        logic.OnIncludeComClicked(step.checked);
+        EXPECT_EQ(m_probes, std::vector<bool>{step.checked});
+        EXPECT_EQ(m_window.lines, step.lines);
+        EXPECT_EQ(m_window.selectedLine, 0);
+        EXPECT_EQ(m_window.updateEnabled, step.updateEnabled);
+        EXPECT_EQ(logic.Devices().Count(), step.lines.front() == "Device not found!"
+                                               ? 0
+                                               : static_cast<int>(step.lines.size()));
+    }
+}
+
+TEST_F(MainWindowLogicTest, DiscoveryErrorIsShownAndCountsAsEmpty) {
+    m_discoveryError = "cannot list the serial ports: udev is not running";
+    MainWindowLogic& logic = Open();
+    const Box expected{m_discoveryError, kApplicationName, MessageIcon::Exclamation};
+    EXPECT_EQ(m_window.boxes, std::vector<Box>{expected});
+    EXPECT_EQ(m_window.lines, std::vector<std::string>{"Device not found!"});
+
+    // Discovery works again: a charger and an accepted file enable Update.
+    m_discoveryError.clear();
+    m_devices = {Charger("COM7", "Varno Kestrion X", "HX1")};
+    m_window.SetPathText(Sealed("update.bin"));
+    logic.RefreshDeviceList();
+    ASSERT_EQ(logic.Devices().Count(), 1);
+    ASSERT_TRUE(m_window.updateEnabled);
+
+    // It fails once more: the charger is gone from the list and the table.
+    m_discoveryError = "cannot list the serial ports: out of memory";
+    logic.RefreshDeviceList();
+    EXPECT_EQ(m_window.boxes.size(), 2u);
+    EXPECT_EQ(m_window.boxes.back(),
+              (Box{m_discoveryError, kApplicationName, MessageIcon::Exclamation}));
+    EXPECT_EQ(m_window.lines, std::vector<std::string>{"Device not found!"});
+    EXPECT_EQ(m_window.selectedLine, 0);
+    EXPECT_EQ(logic.Devices().Count(), 0);
+    EXPECT_FALSE(m_window.updateEnabled);
+    EXPECT_TRUE(logic.FileAccepted());
+}
+
+// What a refresh does to the Update button and the list, by whether devices
+// are listed, the file is accepted and the list is live (it is not while an
+// upgrade runs).
+TEST_F(MainWindowLogicTest, RefreshSetsUpdateByDevicesFileAndLiveList) {
+    enum class Button { Enable, Disable, Leave };
+    struct Row {
+        bool devicesListed;
+        bool fileAccepted;
+        bool listLive;
+        Button button;
+    };
+    const Row rows[] = {
+        {true, true, true, Button::Enable},    {true, false, true, Button::Leave},
+        {false, true, true, Button::Disable},  {false, false, true, Button::Disable},
+        {true, true, false, Button::Leave},    {true, false, false, Button::Leave},
+        {false, true, false, Button::Disable}, {false, false, false, Button::Disable},
+    };
+    const std::string accepted = Sealed("update.bin");
+    const std::string refused = Unrecognised("bad.bin");
+    const std::vector<SSerInfo> two = {Charger("COM7", "Varno Kestrion X", "HX1"),
+                                       Charger("HID3", "Varno Kestrion Y", "HX2")};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "devices " << row.devicesListed << ", accepted "
+                                          << row.fileAccepted << ", live " << row.listLive);
+        PendingRunner runner;
+        m_devices = {Charger("COM9", "Varno Kestrion Z", "HX9")};
+        MainWindowLogic& logic = Open(runner);
+        m_window.SetPathText(row.fileAccepted ? accepted : refused);
+        if (!row.listLive) {
+            logic.OnUpdate();
+            ASSERT_EQ(runner.starts, 1);
+        }
+        m_devices = row.devicesListed ? two : std::vector<SSerInfo>{};
+        m_window.calls.clear();
+        logic.RefreshDeviceList();
+
+        const std::vector<std::string> updateCalls = [&] {
+            std::vector<std::string> found;
+            std::copy_if(m_window.calls.begin(), m_window.calls.end(), std::back_inserter(found),
+                         [](const std::string& call) { return call.rfind("update:", 0) == 0; });
+            return found;
+        }();
+        switch (row.button) {
+        case Button::Enable:
+            EXPECT_EQ(updateCalls, std::vector<std::string>{"update:on"});
+            break;
+        case Button::Disable:
+            EXPECT_EQ(updateCalls, std::vector<std::string>{"update:off"});
+            break;
+        case Button::Leave:
+            EXPECT_EQ(updateCalls, std::vector<std::string>{});
+            break;
+        }
+        // The table follows the devices in every case; the list only while live.
+        EXPECT_EQ(logic.Devices().Count(), row.devicesListed ? 2 : 0);
+        const std::vector<std::string> expectedLines =
+            !row.listLive       ? std::vector<std::string>{"Type: Varno Kestrion Z, S/N:HX9"}
+            : row.devicesListed ? std::vector<std::string>{"Type: Varno Kestrion X, S/N:HX1",
+                                                           "Type: Varno Kestrion Y, S/N:HX2"}
+                                : std::vector<std::string>{"Device not found!"};
+        EXPECT_EQ(m_window.lines, expectedLines);
+        EXPECT_EQ(m_window.Find("select:") >= 0, row.listLive);
+        if (!row.listLive) {
+            runner.Finish({});
+        }
+    }
+}
+
+TEST_F(MainWindowLogicTest, OneRunAtATimeWithTheListHeld) {
+    PendingRunner runner;
+    m_devices = {Charger("COM7", "Varno Kestrion X", "HX1")};
+    MainWindowLogic& logic = Open(runner);
+    m_window.SetPathText(Sealed("update.bin"));
+    ASSERT_TRUE(m_window.updateEnabled);
+
+    logic.OnUpdate();
+    EXPECT_EQ(runner.starts, 1);
+    EXPECT_TRUE(logic.Upgrading());
+    EXPECT_TRUE(m_window.held);
+    EXPECT_FALSE(m_window.listEnabled);
+
+    // A second Update or Set serial number while the run goes on starts nothing.
+    m_window.calls.clear();
+    logic.OnUpdate();
+    logic.OnSetSerialNumber();
+    EXPECT_EQ(runner.starts, 1);
+    EXPECT_EQ(m_window.calls, std::vector<std::string>{});
+
+    // A device change rebuilds the table the upgrade reads, not the list.
+    m_devices = {Charger("COM8", "Varno Kestrion Y", "HX2")};
+    logic.RefreshDeviceList();
+    EXPECT_EQ(m_window.lines, std::vector<std::string>{"Type: Varno Kestrion X, S/N:HX1"});
+    EXPECT_EQ(logic.Devices().At(0).deviceName, "COM8");
+
+    // The run ends: controls released, the list live again and rebuilt.
+    UpgradeReport report;
+    report.outcome = UpgradeOutcome::Failed;
+    report.message = "Device not found.";
+    m_window.calls.clear();
+    runner.Finish(report);
+    EXPECT_FALSE(logic.Upgrading());
+    EXPECT_FALSE(m_window.held);
+    EXPECT_TRUE(m_window.listEnabled);
+    EXPECT_EQ(logic.LastReport().message, "Device not found.");
+    EXPECT_EQ(m_window.lines, std::vector<std::string>{"Type: Varno Kestrion Y, S/N:HX2"});
+    EXPECT_EQ(m_window.selectedLine, 0);
+    EXPECT_TRUE(m_window.updateEnabled);
+    EXPECT_LT(m_window.Find("hold:off"), m_window.Find("lines:"));
+
+    logic.OnUpdate();
+    EXPECT_EQ(runner.starts, 2);
+    runner.Finish({});
+}
+
+// The Update command runs the HID procedure for a name that begins with
+// "HID" and the serial procedure for any other; Set serial number always
+// the HID one. Against devices that do not exist each run ends at its open
+// failure, whose text tells the procedures apart.
+TEST_F(MainWindowLogicTest, UpdateRunsTheProcedureOfTheDeviceName) {
+    enum class Command { Update, SetSerialNumber };
+    struct Row {
+        const char* name;
+        std::string deviceName;
+        Command command;
+        std::string box;
+        bool listHeld;  // the list disabled and rebuilt afterwards
+    };
+    const std::string serial = "Error opening COM port";
+    const std::string hid = "8001: Error opening USB HID";
+    const Row rows[] = {
+        {"serial port", "COM250", Command::Update, serial, true},
+        {"HID charger", "HID250", Command::Update, hid, true},
+        {"case counts", "hid250", Command::Update, serial, true},
+        {"no name", "", Command::Update, serial, true},
+        {"set serial number", "COM250", Command::SetSerialNumber, hid, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SSerInfo charger = Charger(row.deviceName, "Varno Kestrion X", "HX1");
+        charger.friendlyName = "Varno Kestrion X";
+        m_devices = {charger};
+        MainWindowLogic& logic = Open();
+        const std::string file = Sealed("update.bin");
+        m_window.SetPathText(file);
+        ASSERT_TRUE(m_window.updateEnabled);
+        m_window.calls.clear();
+        if (row.command == Command::Update) {
+            logic.OnUpdate();
+        } else {
+            logic.OnSetSerialNumber();
+        }
+
+        EXPECT_FALSE(logic.Upgrading());
+        EXPECT_EQ(m_window.boxes, (std::vector<Box>{{row.box, "Error", MessageIcon::Error}}));
+        EXPECT_EQ(logic.LastReport().outcome, UpgradeOutcome::OpenFailed);
+        EXPECT_EQ(logic.LastReport().deviceName, row.deviceName);
+        EXPECT_GE(m_window.Find("status:Connecting..."), 0);
+        EXPECT_GE(m_window.Find("status:Open file: " + file), 0);
+
+        // Held from before the procedure's first step until after its box.
+        const int held = m_window.Find("hold:on");
+        const int box = m_window.Find("box:");
+        const int released = m_window.Find("hold:off");
+        EXPECT_EQ(held, 0);
+        EXPECT_LT(held, m_window.Find("update:off"));
+        EXPECT_LT(box, released);
+        EXPECT_EQ(m_window.Find("hold:", held + 1), released);
+        EXPECT_FALSE(m_window.held);
+        EXPECT_EQ(m_window.Find("list:off") >= 0, row.listHeld);
+        EXPECT_EQ(m_window.Find("lines:", released) >= 0, row.listHeld);
+        EXPECT_TRUE(m_window.listEnabled);
+        EXPECT_FALSE(m_window.statusVisible);
+        EXPECT_FALSE(m_window.progressVisible);
+        EXPECT_TRUE(m_window.updateEnabled);
+    }
+}
+
+TEST_F(MainWindowLogicTest, DownloadOpensTheDialogOnlyOverAFetchedCatalogue) {
+    const std::string failure =
+        "Connecting server failed.\n\nError = 0x800C0007\n\nupdate.example: Connection refused";
+    const auto catalogueDirectory = Dir() / "fetched";
+    const auto catalogueFile = catalogueDirectory / kTemporaryCatalogue;
+    struct Row {
+        const char* name;
+        std::function<CatalogueFetchResult(const std::function<void(const std::string&)>&)> fetch;
+        std::vector<Box> boxes;
+        bool dialog;
+    };
+    const Row rows[] = {
+        {"no server",
+         [&](const auto& report) {
+             report(failure);
+             return CatalogueFetchResult{};
+         },
+         {{failure, kApplicationName, MessageIcon::None}},
+         false},
+        {"stopped",
+         [](const auto&) {
+             CatalogueFetchResult stopped;
+             stopped.stopped = true;
+             return stopped;
+         },
+         {},
+         false},
+        {"fetched",
+         [&](const auto&) {
+             std::filesystem::create_directories(catalogueDirectory);
+             std::ofstream(catalogueFile)
+                 << "[File List]\nCountEx=2\nType0=1010B\nFileName0=abc\nVer0=V1.02\n"
+                    "Updated0=2024-01-02\nURL0=http://files.example/abc.bin\nNote0=first\n"
+                    "Release0=Notes for abc\nReleaseURL0=http://r/abc\n"
+                    "FileName1=../up/def\nURL1=http://files.example/def.bin\nRelease1=R1\n";
+             CatalogueFetchResult fetched;
+             fetched.fetched = true;
+             fetched.catalogue = TemporaryCatalogue(catalogueFile);
+             return fetched;
+         },
+         {},
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_devices = {Charger("COM7", "Varno Kestrion X", "HX1")};
+        m_fetch = row.fetch;
+        MainWindowLogic& logic = Open();
+        // A file the dialog downloads comes to the path field and is checked.
+        const std::string downloaded = Sealed("abc.bin", "V3.01");
+        m_window.duringDownloadDialog = [&] { logic.TakeDownloadedFile(downloaded); };
+        logic.OnDownload();
+        EXPECT_EQ(m_window.boxes, row.boxes);
+        ASSERT_EQ(m_window.downloadDialogs.size(), row.dialog ? 1u : 0u);
+        if (!row.dialog) {
+            EXPECT_EQ(m_window.path, "");
+            continue;
+        }
+        const CatalogueContents& contents = m_window.downloadDialogs.front();
+        ASSERT_EQ(contents.entries.size(), 2u);
+        EXPECT_EQ(contents.entries[0].type, "1010B");
+        EXPECT_EQ(contents.entries[0].version, "V1.02");
+        EXPECT_EQ(contents.entries[0].updated, "2024-01-02");
+        EXPECT_EQ(contents.entries[0].note, "first");
+        EXPECT_EQ(contents.entries[1].fileName, "../up/def");
+        EXPECT_EQ(contents.entries[1].url, "http://files.example/def.bin");
+        EXPECT_EQ(contents.releases[0].caption, "Notes for abc");
+        EXPECT_EQ(contents.releases[0].address, "http://r/abc");
+        EXPECT_EQ(contents.releases[1].caption, "R1");
+        // The fetched catalogue is gone once read.
+        EXPECT_FALSE(std::filesystem::exists(catalogueDirectory));
+        EXPECT_EQ(m_window.path, downloaded);
+        ASSERT_TRUE(m_window.fileInfo.has_value());
+        EXPECT_EQ(m_window.fileInfo->version, "V3.01");
+        EXPECT_TRUE(m_window.updateEnabled);
+    }
+}
+
+// An upgrade on a worker thread against a simulated charger: every call it
+// makes on the window arrives on the view's thread, in the order of the
+// same upgrade run inline, and the end of the run is handled there too.
+TEST_F(MainWindowLogicTest, WorkerRunReachesTheViewOnItsOwnThread) {
+    testing::BackgroundProgram charger({VELMORIN_SIM, "serial", "--dir", Dir().string(), "--port",
+                                        "COM201", "--model-code", "0x2A", "--save",
+                                        (Dir() / "received.bin").string()});
+    ASSERT_TRUE(testing::WaitForFile(Dir() / "COM201.json"));
+    m_devices = {Charger("COM201", "Varno Test", "TCOM201")};
+    // 1000 bytes: 62 whole blocks of 16 and a short one.
+    const std::string file = Sealed("update.bin", "V1.02", 0x2A, 1000);
+
+    // The same upgrade inline first: the order of its calls is the reference.
+    {
+        MainWindowLogic& logic = Open();
+        m_window.SetPathText(file);
+        m_window.calls.clear();
+        logic.OnUpdate();
+        ASSERT_EQ(logic.LastReport().outcome, UpgradeOutcome::Completed)
+            << logic.LastReport().message;
+    }
+    const std::vector<std::string> inlineCalls = m_window.calls;
+    std::filesystem::remove(Dir() / "received.bin");
+
+    QueuedViewThread viewThread;
+    WorkerUpgradeRunner worker(viewThread);
+    MainWindowLogic& logic = Open(worker);
+    m_window.SetPathText(file);
+    m_window.calls.clear();
+    m_window.callThreads.clear();
+    logic.OnUpdate();
+    // The command returned with the run going on; nothing of it has reached
+    // the view, which has not turned yet.
+    EXPECT_TRUE(logic.Upgrading());
+    EXPECT_TRUE(m_window.boxes.empty());
+    ASSERT_TRUE(viewThread.PumpUntil([&] { return !logic.Upgrading(); }, std::chrono::seconds(60)))
+        << "the run did not end";
+
+    EXPECT_EQ(logic.LastReport().outcome, UpgradeOutcome::Completed);
+    EXPECT_EQ(m_window.boxes,
+              (std::vector<Box>{{"Upgrade completion!", "Success", MessageIcon::None}}));
+    const std::thread::id viewId = std::this_thread::get_id();
+    EXPECT_TRUE(std::all_of(m_window.callThreads.begin(), m_window.callThreads.end(),
+                            [&](std::thread::id id) { return id == viewId; }));
+    const std::set<std::thread::id> posters = viewThread.Posters();
+    EXPECT_TRUE(std::any_of(posters.begin(), posters.end(), [&](std::thread::id id) {
+        return id != viewId;
+    })) << "nothing was posted from a worker";
+    EXPECT_EQ(m_window.calls, inlineCalls);
+    // Held before the dispatch reads the selection and the procedure begins.
+    ASSERT_GE(m_window.calls.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(m_window.calls.begin(), m_window.calls.begin() + 4),
+              (std::vector<std::string>{"hold:on", "list:off", "read:selection", "update:off"}));
+    EXPECT_GT(m_window.progressMaximum, 60);
+    EXPECT_FALSE(m_window.held);
+    EXPECT_TRUE(m_window.listEnabled);
+    EXPECT_EQ(m_window.selectedLine, 0);
+    EXPECT_TRUE(m_window.updateEnabled);
+    EXPECT_TRUE(testing::WaitForFile(Dir() / "received.bin"));
+}
+
+}  // namespace
+}  // namespace velmorin
