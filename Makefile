@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # The two commands of the README, and a few more for developers.
-.PHONY: all deps run test build bench fuzz format lint clean
+.PHONY: all deps run test build tsan bench fuzz format lint clean
 
 all: build
 
@@ -17,15 +17,22 @@ run: deps
 	cmake --build --preset release --target velmorin-cli velmorin-sim velmorin
 	./scripts/run-demo build/release
 
-# Every test: formatting, then a debug build and a sanitizer build.
+# Every test: formatting and layering, then a debug build and a sanitizer build.
 test: deps
 	./scripts/check-format
+	./scripts/check-layers
 	cmake --preset debug
 	cmake --build --preset debug
 	ctest --preset debug
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
+
+# The core's tests under ThreadSanitizer (no GUI, no CLI end-to-end tests).
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
 
 bench: deps
 	cmake --preset release
