@@ -17,7 +17,9 @@ run: deps
 	cmake --build --preset release --target velmorin-cli velmorin-sim velmorin
 	./scripts/run-demo build/release
 
-# Every test: formatting and layering, then a debug build and a sanitizer build.
+# Every test: formatting and layering, then a debug build, a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the core's tests under
+# ThreadSanitizer.
 test: deps
 	./scripts/check-format
 	./scripts/check-layers
@@ -27,6 +29,9 @@ test: deps
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
 
 # The core's tests under ThreadSanitizer (no GUI, no CLI end-to-end tests).
 tsan: deps

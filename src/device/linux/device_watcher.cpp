@@ -13,8 +13,10 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <string_view>
 
+#include "device/linux/udev_lock.h"
 #include "device/virtual/virtual_devices.h"
 
 namespace velmorin {
@@ -26,6 +28,7 @@ struct DeviceWatcher::Sources {
     udev_monitor* monitor = nullptr;
 
     ~Sources() {
+        const std::lock_guard hold(UdevLock());
         if (monitor != nullptr) {
             udev_monitor_unref(monitor);
         }
@@ -48,6 +51,7 @@ struct DeviceWatcher::Sources {
     }
 
     void WatchUdev() {
+        const std::lock_guard hold(UdevLock());
         context = udev_new();
         if (context == nullptr) {
             return;
@@ -109,6 +113,7 @@ struct DeviceWatcher::Sources {
     }
 
     bool DrainUdev() const {
+        const std::lock_guard hold(UdevLock());
         bool changed = false;
         while (udev_device* device = udev_monitor_receive_device(monitor)) {
             changed = true;

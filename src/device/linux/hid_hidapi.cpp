@@ -8,23 +8,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <mutex>
 
 #include "device/device_text.h"
 #include "device/hid_interface.h"
+#include "device/linux/udev_lock.h"
 
 namespace velmorin {
 namespace {
 
 // hidapi keeps one error text for the whole process, which hid_init,
 // hid_enumerate and hid_open_path free and replace: two upgrades discovering
-// or opening at once would free it twice. Those calls take this lock; the
+// or opening at once would free it twice. Those calls hold UdevLock; the
 // reads and writes of an open device keep their own state and do not.
-std::mutex& HidapiLock() {
-    static std::mutex lock;
-    return lock;
-}
-
 // Called with the lock held.
 bool InitHidapi() {
     static const bool initialised = hid_init() == 0;
@@ -64,7 +59,7 @@ private:
 
 std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
     std::vector<HidInterfaceInfo> interfaces;
-    const std::lock_guard hold(HidapiLock());
+    const std::lock_guard hold(UdevLock());
     if (!InitHidapi()) {
         return interfaces;
     }
@@ -89,7 +84,7 @@ std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
 }
 
 std::unique_ptr<HidInterface> OpenSystemHidInterface(const std::string& path) {
-    const std::lock_guard hold(HidapiLock());
+    const std::lock_guard hold(UdevLock());
     if (!InitHidapi()) {
         return nullptr;
     }

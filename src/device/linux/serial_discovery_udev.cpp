@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "device/device_text.h"
+#include "device/linux/udev_lock.h"
 #include "device/port_discovery.h"
 #include "device/serial_node.h"
 
@@ -109,6 +111,7 @@ std::optional<FoundPort> DescribePort(udev_device* tty) {
 }  // namespace
 
 void AppendSystemSerialPorts(std::vector<SSerInfo>& list) {
+    const std::lock_guard hold(UdevLock());  // released after the udev objects
     UdevPtr<udev> context(udev_new());
     if (!context) {
         throw Failure("udev_new", errno);
