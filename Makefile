@@ -53,7 +53,7 @@ format:
 	git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs clang-format -i
 
 lint: build
-	git ls-files '*.cpp' | grep -E '^(src|cli|sim)/' | xargs clang-tidy -p build/debug --quiet
+	git ls-files '*.cpp' | grep -E '^(src|gui|cli|sim)/' | xargs clang-tidy -p build/debug --quiet
 
 clean:
 	rm -rf build

@@ -7,7 +7,9 @@
 #include <benchmark/benchmark.h>
 
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "device/port_discovery.h"
 #include "device/virtual/virtual_devices.h"
@@ -24,6 +26,7 @@ void BM_Discovery(benchmark::State& state) {
     const velmorin::testing::TempDirectory directory;
     const velmorin::testing::ScopedEnvironment environment(velmorin::kVirtualDevicesVariable,
                                                            directory.Path().string());
+    std::vector<std::unique_ptr<velmorin::testing::HidSocketPeer>> hidPeers;
     for (int i = 0; i < devices / 2; ++i) {
         const std::string serial = "S" + std::to_string(i);
         // 32 USB-serial nodes, then 32 ACM ones: the COM numbers' room.
@@ -36,11 +39,12 @@ void BM_Discovery(benchmark::State& state) {
             {"kind", "serial"},           {"port", port},
             {"node", "/dev/null"},        {"friendly_name", "Kestrion Charger (" + port + ")"},
             {"bus_description", "Varno"}, {"serial_number", serial}};
-        std::ofstream(directory.Path() / ("hid" + std::to_string(i) + ".json")) << nlohmann::json{
-            {"kind", "hid"},        {"socket", "hid.sock"},          {"vendor_id", 0x0483},
-            {"product_id", 0x5750}, {"product", "Varno Kestrion X"}, {"serial_number", serial}};
+        // A virtual HID charger is listed only while its socket listens.
+        hidPeers.push_back(std::make_unique<velmorin::testing::HidSocketPeer>(
+            directory.Path(), "hid" + std::to_string(i), 0x0483, 0x5750, "Varno Kestrion X",
+            serial));
     }
-    std::vector<velmorin::SSerInfo> list;
+    std::vector<velmorin::DiscoveredDevice> list;
     for (auto _ : state) {
         velmorin::EnumeratePorts(list, false);
         benchmark::DoNotOptimize(list.data());

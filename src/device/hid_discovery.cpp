@@ -11,14 +11,14 @@ bool IsHidCharger(std::uint16_t vendorId, std::uint16_t productId) {
            (productId & kChargerProductIdMask) == kChargerProductIdBase;
 }
 
-void EnumerateHidChargers(std::vector<SSerInfo>& list) {
+void EnumerateHidChargers(std::vector<DiscoveredDevice>& list) {
     const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
     for (std::size_t index = 0; index < interfaces.size(); ++index) {
         const HidInterfaceInfo& info = interfaces[index];
         if (!IsHidCharger(info.vendorId, info.productId)) {
             continue;
         }
-        SSerInfo record;
+        DiscoveredDevice record;
         record.devicePath = "##" + info.serialNumber;
         record.friendlyName = "Varno USB(HID" + std::to_string(index) + ")";
         record.isUsbDevice = 1;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/ser_info.h"
+#include "device/discovered_device.h"
 
 namespace velmorin {
 
@@ -18,6 +18,6 @@ inline constexpr std::uint16_t kChargerProductIdBase = 0x5750;
 bool IsHidCharger(std::uint16_t vendorId, std::uint16_t productId);
 
 // Appends the chargers in index order; enumerates the interfaces once.
-void EnumerateHidChargers(std::vector<SSerInfo>& list);
+void EnumerateHidChargers(std::vector<DiscoveredDevice>& list);
 
 }  // namespace velmorin

@@ -12,10 +12,10 @@
 namespace velmorin {
 namespace {
 
-void AppendVirtualSerialPorts(std::vector<SSerInfo>& list) {
+void AppendVirtualSerialPorts(std::vector<DiscoveredDevice>& list) {
     for (const VirtualSerialDevice& device : ReadVirtualDevices().serial) {
         const std::string portName = "COM" + std::to_string(device.portNumber);
-        SSerInfo record;
+        DiscoveredDevice record;
         record.portName = portName;
         record.devicePath = "\\\\?\\virtual#" + portName + "#" +
                             DevicePathField(device.serialNumber) + "#" + device.node;
@@ -60,7 +60,7 @@ bool IsChargerBusText(const std::string& busText) {
     return busText.rfind("Varno", 0) == 0 || busText.rfind("USB Device", 0) == 0;
 }
 
-void EnumeratePorts(std::vector<SSerInfo>& list, bool probe) {
+void EnumeratePorts(std::vector<DiscoveredDevice>& list, bool probe) {
     list.clear();
     AppendSystemSerialPorts(list);
     AppendVirtualSerialPorts(list);
@@ -68,13 +68,13 @@ void EnumeratePorts(std::vector<SSerInfo>& list, bool probe) {
     if (probe) {
         // A charger this user may not open stays listed, marked, so that the
         // operator learns why it cannot be upgraded instead of missing it.
-        std::erase_if(list, [](SSerInfo& record) {
+        std::erase_if(list, [](DiscoveredDevice& record) {
             const PortProbe found = ProbeSerialPort(DeviceNodeOfPath(record.devicePath));
             record.noPermission = found == PortProbe::NoPermission && record.isUsbDevice == 1;
             return found != PortProbe::Free && !record.noPermission;
         });
     }
-    for (SSerInfo& record : list) {
+    for (DiscoveredDevice& record : list) {
         if (record.friendlyName.empty()) {
             record.friendlyName = record.portName;
         }

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "device/ser_info.h"
+#include "device/discovered_device.h"
 
 namespace velmorin {
 
@@ -17,10 +17,10 @@ namespace velmorin {
 // Throws DiscoveryError when the system's devices cannot be listed; the
 // records found before the failure stay in the list and no HID records are
 // added.
-void EnumeratePorts(std::vector<SSerInfo>& list, bool probe);
+void EnumeratePorts(std::vector<DiscoveredDevice>& list, bool probe);
 
 // The system's serial ports (platform backend). Throws DiscoveryError.
-void AppendSystemSerialPorts(std::vector<SSerInfo>& list);
+void AppendSystemSerialPorts(std::vector<DiscoveredDevice>& list);
 
 // The record's device node: the last '#'-separated field of its path.
 std::string DeviceNodeOfPath(const std::string& devicePath);

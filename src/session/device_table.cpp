@@ -33,11 +33,11 @@ std::string BracketedName(std::string_view friendlyName) {
     return std::string(friendlyName.substr(open + 1, close - open - 1));
 }
 
-std::vector<std::string> DeviceTable::Fill(const std::vector<SSerInfo>& records,
+std::vector<std::string> DeviceTable::Fill(const std::vector<DiscoveredDevice>& records,
                                            bool includeComPorts) {
     std::vector<std::string> lines;
     m_count = 0;
-    for (const SSerInfo& record : records) {
+    for (const DiscoveredDevice& record : records) {
         if (m_count == kMaxDeviceEntries) {
             break;  // the table's room; further devices are not listed
         }
@@ -69,7 +69,7 @@ DeviceTableRebuild DeviceTable::Rebuild(bool includeComPorts, bool probe) {
 DeviceTableRebuild DeviceTable::Rebuild(bool includeComPorts, bool probe,
                                         const DiscoverPorts& discover) {
     DeviceTableRebuild rebuild;
-    std::vector<SSerInfo> records;
+    std::vector<DiscoveredDevice> records;
     try {
         discover(records, probe);
     } catch (const DiscoveryError& error) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "device/device_entry.h"
-#include "device/ser_info.h"
+#include "device/discovered_device.h"
 
 namespace velmorin {
 
@@ -28,7 +28,7 @@ std::string BracketedName(std::string_view friendlyName);
 
 // Discovery: fills the records, throws DiscoveryError when it cannot run.
 // EnumeratePorts is the system's; tests pass records of their own.
-using DiscoverPorts = std::function<void(std::vector<SSerInfo>& records, bool probe)>;
+using DiscoverPorts = std::function<void(std::vector<DiscoveredDevice>& records, bool probe)>;
 
 struct DeviceTableRebuild {
     std::vector<std::string> lines;
@@ -42,7 +42,8 @@ public:
     // Returns the list-box line of each entry: "Type: <model>, S/N:<serial>"
     // for a charger, the friendly name for a plain port (texts in the
     // devices' single-byte code page).
-    std::vector<std::string> Fill(const std::vector<SSerInfo>& records, bool includeComPorts);
+    std::vector<std::string> Fill(const std::vector<DiscoveredDevice>& records,
+                                  bool includeComPorts);
 
     // Discovery (with `probe`, ports that cannot be opened now or that another
     // program holds are left out) and Fill. A discovery error leaves an empty

@@ -48,7 +48,7 @@ TEST_F(DiscoveryTest, SerialPortsAndTheChargersAmongThem) {
     m_system.AddUsbSerial("ttyUSB3", {"0403", "6001", "Varno #7", "A#B"});
     m_system.AddConsole("tty0");
 
-    std::vector<SSerInfo> list;
+    std::vector<DiscoveredDevice> list;
     EnumeratePorts(list, false);
     const std::vector<ExpectedRecord> expected = {
         {"Communications Port (COM2)", 0, "Communications Port", "", "0", "/dev/ttyS1"},
@@ -98,7 +98,7 @@ TEST_F(DiscoveryTest, HidChargersByIdentityAndIndex) {
     testing::HidSocketPeer virtualCharger(m_virtualDirectory.Path(), "charger", 0x0483, 0x5751,
                                           "Varno Virtual", "V1");
 
-    std::vector<SSerInfo> list(1);  // HID discovery appends; it does not empty the list
+    std::vector<DiscoveredDevice> list(1);  // HID discovery appends; it does not empty the list
     EnumerateHidChargers(list);
     struct Row {
         std::int32_t index;
@@ -113,7 +113,7 @@ TEST_F(DiscoveryTest, HidChargersByIdentityAndIndex) {
     };
     ASSERT_EQ(list.size(), expected.size() + 1);
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        const SSerInfo& record = list[i + 1];
+        const DiscoveredDevice& record = list[i + 1];
         SCOPED_TRACE(record.friendlyName);
         EXPECT_EQ(record.hidIndex, expected[i].index);
         EXPECT_EQ(record.friendlyName, "Varno USB(HID" + std::to_string(expected[i].index) + ")");
@@ -133,7 +133,7 @@ TEST_F(DiscoveryTest, HidChargersByIdentityAndIndex) {
 }
 
 TEST_F(DiscoveryTest, NothingAttached) {
-    std::vector<SSerInfo> list;
+    std::vector<DiscoveredDevice> list;
     EnumeratePorts(list, true);
     EXPECT_TRUE(list.empty());
     DeviceTable table;
@@ -158,7 +158,7 @@ TEST_F(DiscoveryTest, VirtualPortsComeLastAndTheProbeDropsBusyOrMissingOnes) {
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
 
     const auto names = [](bool probe) {
-        std::vector<SSerInfo> list;
+        std::vector<DiscoveredDevice> list;
         EnumeratePorts(list, probe);
         std::vector<std::string> friendlyNames;
         for (const auto& record : list) {
@@ -184,7 +184,7 @@ TEST_F(DiscoveryTest, DeviceNamesAreThePortsOwnWhateverTheProductSays) {
         << R"json({"kind":"serial","port":"COM201","node":")json" << charger.Node()
         << R"json(","friendly_name":"Kestrion (B) (COM201)","bus_description":"Varno (B)"})json";
 
-    std::vector<SSerInfo> list;
+    std::vector<DiscoveredDevice> list;
     EnumeratePorts(list, false);
     DeviceTable table;
     EXPECT_EQ(table.Fill(list, true), (std::vector<std::string>{"Type: Varno Kestrion (2A), S/N:S1",

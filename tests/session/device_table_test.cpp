@@ -40,9 +40,9 @@ TEST(DeviceTable, SerialFieldAndBracketedName) {
     }
 }
 
-SSerInfo Record(const std::string& friendlyName, std::int32_t isUsbDevice,
-                const std::string& bus = "", const std::string& path = "") {
-    SSerInfo record;
+DiscoveredDevice Record(const std::string& friendlyName, std::int32_t isUsbDevice,
+                        const std::string& bus = "", const std::string& path = "") {
+    DiscoveredDevice record;
     record.friendlyName = friendlyName;
     record.isUsbDevice = isUsbDevice;
     record.busDescription = bus;
@@ -51,7 +51,7 @@ SSerInfo Record(const std::string& friendlyName, std::int32_t isUsbDevice,
 }
 
 TEST(DeviceTable, ChargersPlainPortsAndRoom) {
-    const std::vector<SSerInfo> records = {
+    const std::vector<DiscoveredDevice> records = {
         Record("Communications Port (COM1)", 0),
         Record("USB Serial Port (COM7)", 1, "Varno ABC", "\\\\?\\usb#vid#0001A2B3#/dev/ttyUSB0"),
         Record("Varno USB(HID2)", 1, "Varno Kestrion X", "##HX1"),
@@ -78,7 +78,8 @@ TEST(DeviceTable, ChargersPlainPortsAndRoom) {
     EXPECT_EQ(table.IndexOf("COM9"), 4);
 
     // The table has room for 32 entries; further devices are not listed.
-    const std::vector<SSerInfo> many(40, Record("USB Serial Port (COM7)", 1, "Varno", "##1"));
+    const std::vector<DiscoveredDevice> many(40,
+                                             Record("USB Serial Port (COM7)", 1, "Varno", "##1"));
     EXPECT_EQ(table.Fill(many, false).size(), 32u);
     EXPECT_EQ(table.Count(), 32);
     EXPECT_TRUE(table.Fill({}, true).empty());

@@ -260,8 +260,9 @@ private:
     std::set<std::thread::id> m_posters;
 };
 
-SSerInfo Charger(const std::string& portName, const std::string& model, const std::string& serial) {
-    SSerInfo record;
+DiscoveredDevice Charger(const std::string& portName, const std::string& model,
+                         const std::string& serial) {
+    DiscoveredDevice record;
     record.isUsbDevice = 1;
     record.portName = portName;
     record.busDescription = model;
@@ -271,8 +272,8 @@ SSerInfo Charger(const std::string& portName, const std::string& model, const st
     return record;
 }
 
-SSerInfo PlainPort(const std::string& portName) {
-    SSerInfo record;
+DiscoveredDevice PlainPort(const std::string& portName) {
+    DiscoveredDevice record;
     record.portName = portName;
     record.friendlyName = "Communications Port (" + portName + ")";
     record.description = "Communications Port";
@@ -283,7 +284,7 @@ class MainWindowLogicTest : public ::testing::Test {
 protected:
     MainWindowServices Services() {
         MainWindowServices services;
-        services.discover = [this](std::vector<SSerInfo>& records, bool probe) {
+        services.discover = [this](std::vector<DiscoveredDevice>& records, bool probe) {
             m_probes.push_back(probe);
             if (!m_discoveryError.empty()) {
                 throw DiscoveryError(m_discoveryError);
@@ -348,7 +349,7 @@ protected:
     testing::ScopedEnvironment m_virtualDevices{kVirtualDevicesVariable,
                                                 m_directory.Path().string()};
     RecordingWindow m_window;
-    std::vector<SSerInfo> m_devices;
+    std::vector<DiscoveredDevice> m_devices;
     std::string m_discoveryError;
     std::vector<bool> m_probes;
     ReleaseCheck m_release;
@@ -491,7 +492,7 @@ TEST_F(MainWindowLogicTest, IncludeComListsAndProbesPlainPorts) {
 
     struct Step {
         const char* name;
-        std::vector<SSerInfo> records;
+        std::vector<DiscoveredDevice> records;
         bool checked;
         std::vector<std::string> lines;
         bool updateEnabled;
@@ -574,8 +575,8 @@ TEST_F(MainWindowLogicTest, RefreshSetsUpdateByDevicesFileAndLiveList) {
     };
     const std::string accepted = Sealed("update.bin");
     const std::string refused = Unrecognised("bad.bin");
-    const std::vector<SSerInfo> two = {Charger("COM7", "Varno Kestrion X", "HX1"),
-                                       Charger("HID3", "Varno Kestrion Y", "HX2")};
+    const std::vector<DiscoveredDevice> two = {Charger("COM7", "Varno Kestrion X", "HX1"),
+                                               Charger("HID3", "Varno Kestrion Y", "HX2")};
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << "devices " << row.devicesListed << ", accepted "
                                           << row.fileAccepted << ", live " << row.listLive);
@@ -587,7 +588,7 @@ TEST_F(MainWindowLogicTest, RefreshSetsUpdateByDevicesFileAndLiveList) {
             logic.OnUpdate();
             ASSERT_EQ(runner.starts, 1);
         }
-        m_devices = row.devicesListed ? two : std::vector<SSerInfo>{};
+        m_devices = row.devicesListed ? two : std::vector<DiscoveredDevice>{};
         m_window.calls.clear();
         logic.RefreshDeviceList();
 
@@ -693,7 +694,7 @@ TEST_F(MainWindowLogicTest, UpdateRunsTheProcedureOfTheDeviceName) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        SSerInfo charger = Charger(row.deviceName, "Varno Kestrion X", "HX1");
+        DiscoveredDevice charger = Charger(row.deviceName, "Varno Kestrion X", "HX1");
         charger.friendlyName = "Varno Kestrion X";
         m_devices = {charger};
         MainWindowLogic& logic = Open();

@@ -57,7 +57,7 @@ std::string KindDescription(const std::string& ttyName, bool onUsb) {
 
 struct FoundPort {
     std::uint32_t comNumber;
-    SSerInfo record;
+    DiscoveredDevice record;
 };
 
 std::optional<FoundPort> DescribePort(udev_device* tty) {
@@ -78,7 +78,7 @@ std::optional<FoundPort> DescribePort(udev_device* tty) {
     const std::string comName = "COM" + std::to_string(*comNumber);
 
     FoundPort port{*comNumber, {}};
-    SSerInfo& record = port.record;
+    DiscoveredDevice& record = port.record;
     // The device name is the port's own, whatever the product text around it
     // in the friendly name holds.
     record.portName = comName;
@@ -110,7 +110,7 @@ std::optional<FoundPort> DescribePort(udev_device* tty) {
 
 }  // namespace
 
-void AppendSystemSerialPorts(std::vector<SSerInfo>& list) {
+void AppendSystemSerialPorts(std::vector<DiscoveredDevice>& list) {
     const std::lock_guard hold(UdevLock());  // released after the udev objects
     UdevPtr<udev> context(udev_new());
     if (!context) {

@@ -10,7 +10,7 @@
 
 namespace velmorin {
 
-struct SSerInfo {
+struct DiscoveredDevice {
     // How the device is reached. For a serial port: "\\?\" and '#'-separated
     // fields whose third is the USB serial number (the instance) and whose
     // last is the device node. For a HID charger: "##" and its serial number.
