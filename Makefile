@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # The two commands of the README, and a few more for developers.
-.PHONY: all deps run test build tsan bench fuzz format lint clean
+.PHONY: all deps run test build tsan vm-test bench fuzz format lint clean
 
 all: build
 
@@ -38,6 +38,13 @@ tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan
 	ctest --preset tsan
+
+# velmorin-cli and velmorin-sim against the kernel's own USB drivers, in a
+# Linux guest under QEMU (scripts/vm-test).
+vm-test: deps
+	cmake --preset debug
+	cmake --build --preset debug --target velmorin-cli velmorin-sim vm_probe
+	./scripts/vm-test build/debug
 
 bench: deps
 	cmake --preset release
