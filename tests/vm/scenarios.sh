@@ -19,7 +19,7 @@
 # The scenarios in the order they run, NAME:SECONDS with the time each may
 # take. scripts/vm-test reads this line: a listed scenario without a result
 # fails the run.
-VMTEST_SCENARIOS="discovery:60 udev:60"
+VMTEST_SCENARIOS="discovery:60 udev:60 plain_port_rate:60 device_watcher:60"
 
 # The chargers that the init makes (tests/vm/guest-init) and the scenarios
 # expect.
@@ -206,4 +206,42 @@ scenario_udev() {
     expect_no_line "$ftdi" '^ID_MM_DEVICE_IGNORE='
     expect_no_line "$ftdi" '^TAGS=.*:uaccess:'
     echo "ttyACM0 and hidraw0 tagged uaccess (ttyACM0 ignored by ModemManager), ttyUSB0 untouched"
+}
+
+# QEMU's FTDI adapter through usbserial and ftdi_sio: the port opens at the
+# charger's 128000 baud as an upgrade opens it (the driver's nearest rate is
+# within the 3 % the charger tolerates), and a rate the driver cannot make is
+# refused rather than run at another.
+scenario_plain_port_rate() {
+    taken=$(vm_probe rate /dev/ttyUSB0 128000) || fail "128000 refused: $taken"
+    echo "128000: $taken"
+    refused=$(vm_probe rate /dev/ttyUSB0 4000000) && fail "4000000 taken: $refused"
+    echo "4000000: $refused"
+    case $refused in
+    refused:*) ;;
+    *) fail "4000000: no refusal: $refused" ;;
+    esac
+    echo "FTDI at 128000 ${taken#opened 128000 }; 4000000 refused (${refused##*(}"
+}
+
+# The device watcher sees the HID charger leave and come back. It listens
+# to udevd's monitor, so udevd runs for this scenario.
+scenario_device_watcher() {
+    /lib/systemd/systemd-udevd --daemon || fail "systemd-udevd did not start"
+    trap 'udevadm control --exit 2>/dev/null' EXIT
+    trap 'exit 1' TERM
+    udevadm settle --timeout=30 || fail "udevadm settle timed out"
+    vm_probe watch 6000 >/run/vmtest/watch.out &
+    watcher=$!
+    usleep 500000
+    unplug "$HID_GADGET"
+    wait_for_gone /dev/hidraw0 5000 || fail "hidraw0 stayed"
+    usleep 500000
+    replug "$HID_GADGET"
+    wait_for_node /dev/hidraw0 5000 || fail "hidraw0 did not come back"
+    wait "$watcher"
+    cat /run/vmtest/watch.out
+    changes=$(sed -n 's/^changes //p' /run/vmtest/watch.out)
+    [ "${changes:-0}" -ge 2 ] || fail "the watcher saw ${changes:-no} changes for a remove and an add"
+    echo "the watcher saw $changes changes for the HID charger's remove and add"
 }
