@@ -19,7 +19,7 @@
 # The scenarios in the order they run, NAME:SECONDS with the time each may
 # take. scripts/vm-test reads this line: a listed scenario without a result
 # fails the run.
-VMTEST_SCENARIOS="discovery:60 udev:60 plain_port_rate:60 device_watcher:60"
+VMTEST_SCENARIOS="discovery:60 udev:60 plain_port_rate:60 device_watcher:60 serial_upgrade:120 hid_upgrade:120 serial_unplug:90 hid_unplug:90 serial_back:150 hid_back:150"
 
 # The chargers that the init makes (tests/vm/guest-init) and the scenarios
 # expect.
@@ -83,6 +83,12 @@ wait_for_gone() {
 # node goes away.
 unplug() {
     echo "" >"$GADGETS/$1/UDC"
+}
+
+# plug_back GADGET: replugs GADGET unless it is bound already, so that a
+# scenario leaves its charger as it found it, also when it fails.
+plug_back() {
+    [ -n "$(cat "$GADGETS/$1/UDC")" ] || replug "$1"
 }
 
 # replug GADGET: connects the gadget to its UDC again; the host enumerates
@@ -244,4 +250,183 @@ scenario_device_watcher() {
     changes=$(sed -n 's/^changes //p' /run/vmtest/watch.out)
     [ "${changes:-0}" -ge 2 ] || fail "the watcher saw ${changes:-no} changes for a remove and an add"
     echo "the watcher saw $changes changes for the HID charger's remove and add"
+}
+
+# --- Upgrades through the drivers ------------------------------------------
+
+# The model byte of the simulated chargers and of the files sealed for them.
+MODEL_CODE=0x2A
+
+# prepare_upgrade DIR FORM: a 4 KiB payload of random bytes in DIR/payload
+# and the update file sealed from it in DIR/update.bin (FORM: whole-file or
+# header).
+prepare_upgrade() {
+    mkdir -p "$1"
+    head -c 4096 /dev/urandom >"$1/payload"
+    velmorin-sim seal "$1/payload" -o "$1/update.bin" --form "$2" --model-code "$MODEL_CODE" \
+        >/dev/null || fail "velmorin-sim seal failed"
+}
+
+# start_charger DIR KIND ARGS...: velmorin-sim KIND on its gadget, saving
+# what it receives in DIR/received.bin; returns when it is ready.
+start_charger() {
+    dir=$1
+    kind=$2
+    shift 2
+    velmorin-sim "$kind" --model-code "$MODEL_CODE" --save "$dir/received.bin" \
+        --report "$dir/report.json" "$@" >"$dir/sim.out" 2>&1 &
+    charger=$!
+    left=5000
+    until grep -qs "simulated.*charger" "$dir/sim.out"; do
+        kill -0 "$charger" 2>/dev/null || fail "velmorin-sim $kind ended: $(cat "$dir/sim.out")"
+        [ "$left" -gt 0 ] || fail "velmorin-sim $kind did not get ready"
+        usleep 20000
+        left=$((left - 20))
+    done
+}
+
+# run_update DIR DEVICE: velmorin-cli update on DEVICE with DIR/update.bin,
+# timed by busybox (DIR/time: elapsed, user and system seconds); its output
+# in DIR/cli.out. Returns the CLI's exit status.
+run_update() {
+    time -f "%e %U %S" -o "$1/time.out" velmorin-cli update "$1/update.bin" --device "$2" \
+        >"$1/cli.out" 2>&1
+    status=$?
+    # busybox puts "Command exited with non-zero status N" before the figures.
+    tail -n 1 "$1/time.out" >"$1/time"
+    return "$status"
+}
+
+# holders_of NODE: the processes with NODE open (also once it is deleted).
+holders_of() {
+    for fd in /proc/[0-9]*/fd/*; do
+        case $(readlink "$fd" 2>/dev/null) in
+        "$1" | "$1 (deleted)") echo "${fd%/fd/*}" ;;
+        esac
+    done | sort -u | tr '\n' ' '
+}
+
+# expect_received DIR: the charger saved exactly the payload.
+expect_received() {
+    left=3000
+    until [ -s "$1/received.bin" ]; do
+        [ "$left" -gt 0 ] || fail "the charger saved nothing"
+        usleep 20000
+        left=$((left - 20))
+    done
+    cmp -s "$1/payload" "$1/received.bin" || fail "the charger received other bytes than the payload"
+}
+
+# upgrade_scenario KIND DEVICE FORM CHARGER-ARGS...: a whole upgrade through
+# the kernel's driver, the payload compared.
+upgrade_scenario() {
+    kind=$1
+    device=$2
+    form=$3
+    shift 3
+    work=/run/vmtest/$kind-upgrade
+    prepare_upgrade "$work" "$form"
+    start_charger "$work" "$kind" "$@"
+    run_update "$work" "$device" || fail "update failed: $(tail -n 3 "$work/cli.out")"
+    cat "$work/cli.out"
+    expect_received "$work"
+    echo "4096 bytes intact through $device in $(cut -d' ' -f1 "$work/time") s" \
+        "(CPU $(cut -d' ' -f2 "$work/time") s user, $(cut -d' ' -f3 "$work/time") s system)"
+}
+
+# A serial upgrade through cdc_acm, the charger on the ACM gadget's tty.
+scenario_serial_upgrade() {
+    upgrade_scenario serial COM65 whole-file --node /dev/ttyGS0
+}
+
+# A HID upgrade through usbhid; the charger's restart into its bootloader is
+# a real disconnect and re-enumeration of the HID gadget.
+scenario_hid_upgrade() {
+    upgrade_scenario hid HID0 header --gadget "$GADGETS/$HID_GADGET" --absence-ms 300
+}
+
+# unplug_scenario KIND DEVICE NODE FORM GADGET CHARGER-ARGS...: the charger
+# is unplugged at its fourth block. The CLI must end within a second of the
+# node going, with a failure that says the charger was lost, having used
+# little CPU, and leave nothing holding the port.
+unplug_scenario() {
+    kind=$1
+    device=$2
+    node=$3
+    form=$4
+    gadget=$5
+    shift 5
+    work=/run/vmtest/$kind-unplug
+    trap 'plug_back '"$gadget" EXIT
+    prepare_upgrade "$work" "$form"
+    start_charger "$work" "$kind" --gadget "$GADGETS/$gadget" --unplug-at-block 3 "$@"
+    # The moment of the unplug: the charger says so as it empties UDC. A HID
+    # charger has unplugged once before, as it restarted into its bootloader.
+    unplugs=1
+    [ "$kind" = serial ] || unplugs=2
+    (
+        until [ "$(grep -cs "unplugged the gadget" "$work/sim.out")" -ge "$unplugs" ]; do
+            usleep 5000
+        done
+        now_cs >"$work/gone"
+    ) &
+    if run_update "$work" "$device"; then
+        fail "the update succeeded although the charger was unplugged"
+    fi
+    ended=$(now_cs)
+    cat "$work/cli.out"
+    [ -s "$work/gone" ] || fail "the charger never unplugged"
+    after=$((ended - $(cat "$work/gone")))
+    grep -q "lost" "$work/cli.out" || fail "no word of the lost charger: $(tail -n 2 "$work/cli.out")"
+    [ "$after" -le 100 ] || fail "the CLI ended $(format_cs "$after") after the unplug"
+    cpu=$(awk '{printf "%.2f", $2 + $3}' "$work/time")
+    awk -v cpu="$cpu" 'BEGIN { exit !(cpu < 1.0) }' || fail "the CLI used $cpu s of CPU"
+    holder=$(holders_of "$node")
+    [ -z "$holder" ] || fail "still holding $node: $holder"
+    plug_back "$gadget"
+    wait_for_node "$node" 5000 || fail "$node did not come back"
+    echo "ended $(format_cs "$after") after the unplug, CPU $cpu s (whole run" \
+        "$(cut -d' ' -f1 "$work/time") s): $(grep -m1 "lost" "$work/cli.out")"
+}
+
+scenario_serial_unplug() {
+    unplug_scenario serial COM65 /dev/ttyACM0 whole-file "$ACM_GADGET" --node /dev/ttyGS0
+}
+
+scenario_hid_unplug() {
+    unplug_scenario hid HID0 /dev/hidraw0 header "$HID_GADGET" --absence-ms 300
+}
+
+# back_scenario KIND DEVICE NODE FORM GADGET CHARGER-ARGS...: the charger is
+# unplugged mid-run and comes back 1.5 s later; it is found again and a
+# second run completes, the payload intact.
+back_scenario() {
+    kind=$1
+    device=$2
+    node=$3
+    form=$4
+    gadget=$5
+    shift 5
+    work=/run/vmtest/$kind-back
+    trap 'plug_back '"$gadget" EXIT
+    prepare_upgrade "$work" "$form"
+    start_charger "$work" "$kind" --gadget "$GADGETS/$gadget" --unplug-at-block 3 \
+        --replug-after-ms 1500 "$@"
+    if run_update "$work" "$device"; then
+        fail "the first run succeeded although the charger was unplugged"
+    fi
+    wait_for_node "$node" 10000 || fail "$node did not come back"
+    usleep 500000
+    velmorin-cli list | grep -q "^$device	" || fail "$device is not listed again"
+    run_update "$work" "$device" || fail "the second run failed: $(tail -n 3 "$work/cli.out")"
+    expect_received "$work"
+    echo "found again as $device; the second run took $(cut -d' ' -f1 "$work/time") s, payload intact"
+}
+
+scenario_serial_back() {
+    back_scenario serial COM65 /dev/ttyACM0 whole-file "$ACM_GADGET" --node /dev/ttyGS0
+}
+
+scenario_hid_back() {
+    back_scenario hid HID0 /dev/hidraw0 header "$HID_GADGET" --absence-ms 300
 }
