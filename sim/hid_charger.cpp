@@ -6,7 +6,10 @@
 // the reply and takes the masked 64-byte blocks, unmasking them with the
 // run's key. It can record every report it receives and be given fixed
 // challenge words, so that a whole conversation can be compared byte for
-// byte with a known one.
+// byte with a known one. Played on a USB gadget's report node instead, its
+// restart is a real one: the gadget is unbound, stays off the bus for a
+// while and is bound again, and the host enumerates it afresh.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -19,6 +22,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/channel_framing.h"
@@ -28,6 +32,7 @@
 #include "protocol/challenge_crc.h"
 #include "sim_support.h"
 #include "simulated_chargers.h"
+#include "usb_gadget.h"
 
 namespace velmorin::sim {
 namespace {
@@ -36,18 +41,41 @@ using Clock = std::chrono::steady_clock;
 
 using ChallengeWords = std::array<std::uint32_t, 3>;
 
+// How often the gadget's report node is opened again while it cannot be,
+// how long an answer waits for the host to take the one before it, and the
+// time the last answer is given on the bus before an unplug.
+constexpr auto kReopenPause = std::chrono::milliseconds(100);
+constexpr int kDeliveryWaitMs = 1000;
+constexpr auto kBeforeUnplug = std::chrono::milliseconds(50);
+
 class HidCharger {
 public:
     HidCharger(int listener, Announcement& announcement, std::uint8_t modelCode,
                std::optional<ChallengeWords> challenge, const HidChargerOptions& options)
         : m_listener(listener),
-          m_announcement(announcement),
+          m_announcement(&announcement),
           m_modelCode(modelCode),
           m_challenge(challenge),
           m_options(options),
           m_faults(options.faults) {}
 
+    // On the report node of `gadget`, open already.
+    HidCharger(Descriptor reportNode, const UsbGadget& gadget, std::uint8_t modelCode,
+               std::optional<ChallengeWords> challenge, const HidChargerOptions& options)
+        : m_listener(-1),
+          m_announcement(nullptr),
+          m_modelCode(modelCode),
+          m_challenge(challenge),
+          m_options(options),
+          m_faults(options.faults),
+          m_gadget(&gadget),
+          m_reportNode(std::move(reportNode)) {}
+
     void Serve() {
+        if (m_gadget != nullptr) {
+            ServeOnGadget();
+            return;
+        }
         while (!StopRequested()) {
             std::vector<pollfd> waits = {{m_listener, POLLIN, 0}};
             for (const Descriptor& connection : m_connections) {
@@ -67,7 +95,7 @@ public:
             }
             if (m_away && !m_faults.neverBack && Clock::now() >= m_backAt) {
                 m_away = false;
-                m_announcement.Publish();
+                m_announcement->Publish();
             }
         }
         WriteJsonFile(m_options.reportPath, m_report);
@@ -75,6 +103,103 @@ public:
 
 private:
     enum class State { Firmware, Start, Reply, Blocks };
+
+    void ServeOnGadget() {
+        while (!StopRequested()) {
+            KeepOnBus();
+            pollfd wait{m_reportNode.Get(), POLLIN, 0};
+            if (::poll(&wait, 1, 50) > 0 && wait.revents != 0) {
+                ReceiveFromGadget(wait.revents);
+            }
+        }
+        WriteJsonFile(m_options.reportPath, m_report);
+    }
+
+    // One output report of the host (64 bytes: the host's report ID 0 does
+    // not travel), taken with that ID before it as the socket carries it.
+    void ReceiveFromGadget(short events) {
+        HidReport report{};
+        const ssize_t n = ::read(m_reportNode.Get(), report.data() + 1, kHidReportData);
+        if (n > 0) {
+            m_reportNodeFailed = false;
+            OnReport(report, static_cast<std::size_t>(n) + 1);
+            return;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR) &&
+            (events & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
+            return;
+        }
+        // Unbound by someone else, or gone: opened again once it can be.
+        if (!m_reportNodeFailed) {
+            const bool failed = n < 0 && errno != EAGAIN && errno != EINTR;
+            std::cerr << "velmorin-sim hid: " << m_options.hidg << " went away ("
+                      << (failed   ? std::strerror(errno)
+                          : n == 0 ? "end of file"
+                                   : "hung up")
+                      << "); opening it again\n";
+            m_reportNodeFailed = true;
+        }
+        m_reportNode.Reset();
+        m_reopenAt = Clock::now() + kReopenPause;
+    }
+
+    // Replugs the gadget when that is due, and (re)opens its report node
+    // while the gadget is on the bus: the node is made afresh with every
+    // bind.
+    void KeepOnBus() {
+        const auto now = Clock::now();
+        if (m_offBus) {
+            if (!m_replugAt || now < *m_replugAt) {
+                return;
+            }
+            m_replugAt.reset();
+            m_offBus = false;
+            if (m_gadget->Plug()) {
+                Count(m_report, "replugs");
+            }
+            m_reopenAt = now;
+        }
+        if (m_reportNode.Get() >= 0 || now < m_reopenAt) {
+            return;
+        }
+        m_reportNode.Reset(
+            ::open(m_options.hidg.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (m_reportNode.Get() < 0) {
+            if (!m_reopenFailureTold) {
+                std::cerr << "velmorin-sim hid: cannot open " << m_options.hidg
+                          << " yet: " << std::strerror(errno) << " (trying every "
+                          << kReopenPause.count() << " ms)\n";
+                m_reopenFailureTold = true;
+            }
+            m_reopenAt = now + kReopenPause;
+            return;
+        }
+        if (m_reopenFailureTold) {
+            std::cerr << "velmorin-sim hid: " << m_options.hidg << " is open again\n";
+        }
+        m_reopenFailureTold = false;
+    }
+
+    // The gadget goes off the bus, once the host has taken the last answer:
+    // the report node is closed and the gadget unbound; it is bound again
+    // after `backAfterMs` (never when negative).
+    void GoOffBus(int backAfterMs) {
+        pollfd wait{m_reportNode.Get(), POLLOUT, 0};
+        if (m_reportNode.Get() >= 0 && ::poll(&wait, 1, kDeliveryWaitMs) <= 0) {
+            std::cerr << "velmorin-sim hid: the host did not take the last answer within "
+                      << kDeliveryWaitMs << " ms; unplugging all the same\n";
+        }
+        std::this_thread::sleep_for(kBeforeUnplug);
+        m_reportNode.Reset();
+        m_offBus = true;
+        m_replugAt.reset();
+        if (m_gadget->Unplug()) {
+            Count(m_report, "unplugs");
+        }
+        if (backAfterMs >= 0) {
+            m_replugAt = Clock::now() + std::chrono::milliseconds(backAfterMs);
+        }
+    }
 
     void Receive(int fd) {
         HidReport report{};
@@ -88,8 +213,14 @@ private:
             return;
         }
         m_connection = fd;
+        OnReport(report, static_cast<std::size_t>(n));
+    }
+
+    // One report of the host (report ID included), `length` bytes of it
+    // received.
+    void OnReport(const HidReport& report, std::size_t length) {
         const std::uint8_t* data = report.data() + 1;
-        Record(report, static_cast<std::size_t>(n));
+        Record(report, length);
         if (m_state != State::Firmware && IsCommandLine(data)) {
             // A new attempt's model command reaches the bootloader: it says
             // it is running (no restart) and waits for a start packet.
@@ -257,6 +388,15 @@ private:
     void OnBlock(const std::uint8_t* data) {
         Count(m_report, "blocks");
         const int block = m_block;
+        if (m_gadget != nullptr && block == m_options.gadget.unplugBlock && !m_unplugged) {
+            // The cable is pulled: no answer, and the bootloader runs on,
+            // waiting for a start packet, until the gadget is replugged.
+            m_unplugged = true;
+            m_state = State::Start;
+            WriteJsonFile(m_options.reportPath, m_report);
+            GoOffBus(m_options.gadget.replugAfterMs);
+            return;
+        }
         if (block == m_faults.silentBlock && m_faults.silentCount > 0) {
             --m_faults.silentCount;
             m_state = State::Start;
@@ -302,9 +442,14 @@ private:
     // The charger drops off the bus and comes back as its bootloader.
     void Restart() {
         Count(m_report, "restarts");
+        if (m_gadget != nullptr) {
+            m_state = State::Start;
+            GoOffBus(m_faults.neverBack ? -1 : m_options.absenceMs);
+            return;
+        }
         m_connections.clear();
         m_connection = -1;
-        m_announcement.Withdraw();
+        m_announcement->Withdraw();
         m_away = true;
         m_backAt = Clock::now() + std::chrono::milliseconds(m_options.absenceMs);
         m_state = State::Start;
@@ -313,16 +458,51 @@ private:
     void Answer(const std::vector<std::uint8_t>& bytes) {
         HidReport report{};
         std::copy_n(bytes.begin(), std::min(bytes.size(), kHidReportData), report.begin() + 1);
+        if (m_gadget != nullptr) {
+            AnswerOnGadget(report);
+            return;
+        }
         [[maybe_unused]] const ssize_t n =
             ::send(m_connection, report.data(), report.size(), MSG_NOSIGNAL);
     }
 
+    // One input report: the 64 data bytes. The node takes a report once the
+    // host has taken the one before it; a host that has stopped reading has
+    // the answer given up after a while.
+    void AnswerOnGadget(const HidReport& report) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(kDeliveryWaitMs);
+        for (;;) {
+            const ssize_t n = ::write(m_reportNode.Get(), report.data() + 1, kHidReportData);
+            if (n == static_cast<ssize_t>(kHidReportData)) {
+                return;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR) && Clock::now() < deadline) {
+                pollfd wait{m_reportNode.Get(), POLLOUT, 0};
+                ::poll(&wait, 1, 20);
+                continue;
+            }
+            std::cerr << "velmorin-sim hid: an answer was lost: writing to " << m_options.hidg
+                      << ": " << (n < 0 ? std::strerror(errno) : "short write") << '\n';
+            return;
+        }
+    }
+
     int m_listener;
-    Announcement& m_announcement;
+    Announcement* m_announcement;
     std::uint8_t m_modelCode;
     std::optional<ChallengeWords> m_challenge;
     const HidChargerOptions& m_options;
     HidFaults m_faults;
+    // On a gadget: the gadget, its report node (invalid while off the bus or
+    // failed), and the unplug and replug under way.
+    const UsbGadget* m_gadget = nullptr;
+    Descriptor m_reportNode;
+    Clock::time_point m_reopenAt{};
+    bool m_reopenFailureTold = false;
+    bool m_reportNodeFailed = false;
+    bool m_offBus = false;
+    bool m_unplugged = false;
+    std::optional<Clock::time_point> m_replugAt;
     std::vector<Descriptor> m_connections;
     int m_connection = -1;
     State m_state = State::Firmware;
@@ -351,6 +531,29 @@ private:
                                {"wire", nlohmann::json::array()}};
 };
 
+// The charger on a gadget's report node, unannounced: the gadget's own
+// descriptors say who it is.
+int RunHidChargerOnGadget(const HidChargerOptions& options, std::uint8_t modelCode,
+                          std::optional<ChallengeWords> challenge) {
+    const auto gadget = UsbGadget::Find(options.gadget.directory, "velmorin-sim hid");
+    if (!gadget) {
+        return 1;
+    }
+    Descriptor reportNode(::open(options.hidg.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (reportNode.Get() < 0) {
+        std::cerr << "velmorin-sim hid: cannot open " << options.hidg << ": "
+                  << std::strerror(errno) << '\n';
+        return 1;
+    }
+    CatchStopSignals();
+    std::cout << "simulated HID charger on " << options.hidg << " (gadget "
+              << options.gadget.directory.string() << " on " << gadget->ControllerName() << ")"
+              << std::endl;
+    HidCharger charger(std::move(reportNode), *gadget, modelCode, challenge, options);
+    charger.Serve();
+    return 0;
+}
+
 }  // namespace
 
 int RunHidCharger(const HidChargerOptions& options) {
@@ -375,6 +578,9 @@ int RunHidCharger(const HidChargerOptions& options) {
             }
             (*challenge)[i] = *word;
         }
+    }
+    if (!options.gadget.directory.empty()) {
+        return RunHidChargerOnGadget(options, static_cast<std::uint8_t>(*modelCode), challenge);
     }
     if (!PrepareDirectory(options.directory)) {
         return 1;

@@ -10,6 +10,7 @@
 
 namespace {
 
+using velmorin::sim::GadgetOptions;
 using velmorin::sim::HidChargerOptions;
 using velmorin::sim::SerialChargerOptions;
 
@@ -46,6 +47,37 @@ void AddChargerOptions(CLI::App* command, std::filesystem::path& directory, std:
     command->add_option("--report", reportPath, "write what the charger saw here, as JSON");
 }
 
+void AddGadgetOptions(CLI::App* command, GadgetOptions& gadget, const std::string& block,
+                      const std::string& gadgetUse) {
+    command->add_option(
+        "--gadget", gadget.directory,
+        "the USB gadget's configfs directory (its UDC file unplugs it); " + gadgetUse);
+    command
+        ->add_option("--unplug-at-block", gadget.unplugBlock,
+                     "the first time " + block +
+                         " K (from 0) arrives, unplug the gadget and answer nothing ...")
+        ->check(CLI::NonNegativeNumber);
+    command
+        ->add_option("--replug-after-ms", gadget.replugAfterMs,
+                     "... and replug it after this many ms (default: stay unplugged)")
+        ->check(CLI::Range(0, 3600000));
+}
+
+// Only a gadget can be unplugged; the refusal says so. False when refused.
+bool GadgetOptionsFit(const std::string& who, const GadgetOptions& gadget) {
+    if (gadget.directory.empty() && (gadget.unplugBlock >= 0 || gadget.replugAfterMs >= 0)) {
+        std::cerr << who
+                  << ": --unplug-at-block and --replug-after-ms need --gadget DIR: only a "
+                     "charger played on a USB gadget can be unplugged (through DIR/UDC)\n";
+        return false;
+    }
+    if (gadget.replugAfterMs >= 0 && gadget.unplugBlock < 0) {
+        std::cerr << who << ": --replug-after-ms needs --unplug-at-block\n";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,12 +94,18 @@ int main(int argc, char** argv) {
     SerialChargerOptions serial;
     serial.directory = defaultDirectory;
     CLI::App* serialCommand = app.add_subcommand(
-        "serial", "Simulate a charger on a pseudo-terminal until stopped (Ctrl-C)");
+        "serial",
+        "Simulate a charger on a pseudo-terminal (or a gadget's tty) until stopped (Ctrl-C)");
     AddChargerOptions(serialCommand, serial.directory, serial.modelCode, serial.product,
                       serial.serialNumber, serial.savePath, serial.reportPath);
     serialCommand->add_option("--port", serial.port, "its COM name")->capture_default_str();
     serialCommand->add_option("--description", serial.description, "device description")
         ->capture_default_str();
+    serialCommand->add_option(
+        "--node", serial.node,
+        "play the charger on this existing tty (a USB gadget's, e.g. /dev/ttyGS0) instead of a "
+        "pseudo-terminal: nothing announced, no rate seen");
+    AddGadgetOptions(serialCommand, serial.gadget, "data block", "with --node");
     auto& sf = serial.faults;
     serialCommand->add_option("--silent-enter", sf.silentEnter,
                               "leave the first N enter commands unanswered");
@@ -92,7 +130,8 @@ int main(int argc, char** argv) {
     HidChargerOptions hid;
     hid.directory = defaultDirectory;
     CLI::App* hidCommand = app.add_subcommand(
-        "hid", "Simulate a HID charger on a virtual HID socket until stopped (Ctrl-C)");
+        "hid",
+        "Simulate a HID charger on a virtual HID socket (or a gadget) until stopped (Ctrl-C)");
     AddChargerOptions(hidCommand, hid.directory, hid.modelCode, hid.product, hid.serialNumber,
                       hid.savePath, hid.reportPath);
     hidCommand->add_option("--name", hid.name, "file name of its socket and description")
@@ -101,6 +140,11 @@ int main(int argc, char** argv) {
     hidCommand->add_option("--product-id", hid.productId, "USB product ID")->capture_default_str();
     hidCommand->add_option("--absence-ms", hid.absenceMs, "time off the bus while restarting")
         ->capture_default_str();
+    AddGadgetOptions(hidCommand, hid.gadget, "block",
+                     "plays the charger on the gadget's report node instead of a socket");
+    CLI::Option* hidgOption =
+        hidCommand->add_option("--hidg", hid.hidg, "the gadget's report node, with --gadget")
+            ->capture_default_str();
     auto& hf = hid.faults;
     hidCommand->add_option("--silent-model", hf.silentModel,
                            "leave the first N model commands unanswered");
@@ -137,7 +181,22 @@ int main(int argc, char** argv) {
         app.exit(e);
         return 2;
     }
-    if ((*serialCommand || *hidCommand) &&
+    if ((*serialCommand && !GadgetOptionsFit("velmorin-sim serial", serial.gadget)) ||
+        (*hidCommand && !GadgetOptionsFit("velmorin-sim hid", hid.gadget))) {
+        return 2;
+    }
+    if (*serialCommand && !serial.gadget.directory.empty() && serial.node.empty()) {
+        std::cerr << "velmorin-sim serial: --gadget needs --node, the gadget's tty "
+                     "(e.g. /dev/ttyGS0)\n";
+        return 2;
+    }
+    if (*hidCommand && hid.gadget.directory.empty() && hidgOption->count() > 0) {
+        std::cerr << "velmorin-sim hid: --hidg needs --gadget, the gadget's configfs directory\n";
+        return 2;
+    }
+    // On a node nothing is announced: no directory is needed.
+    const bool onNode = *serialCommand ? !serial.node.empty() : !hid.gadget.directory.empty();
+    if ((*serialCommand || *hidCommand) && !onNode &&
         (*serialCommand ? serial.directory : hid.directory).empty()) {
         std::cerr << "velmorin-sim: name the virtual device directory with --dir or "
                      "VELMORIN_VIRTUAL_DEVICES\n";

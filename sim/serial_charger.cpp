@@ -6,7 +6,10 @@
 // a host that talks at the wrong rate is not understood. It measures the
 // pauses a charger relies on (the pacing of the enter command, the gaps of
 // the wake, the pause after each accepted frame) and can record every
-// exchange it receives.
+// exchange it receives. Played on a tty node instead (a USB gadget's, which
+// never learns the rate the host set), it takes each byte at the rate the
+// conversation calls for, outlasts the node's going away, and can unplug
+// the gadget in the middle of a transfer.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -34,6 +37,7 @@
 #include "protocol/bootloader_wire.h"
 #include "sim_support.h"
 #include "simulated_chargers.h"
+#include "usb_gadget.h"
 
 namespace velmorin::sim {
 namespace {
@@ -44,6 +48,37 @@ constexpr auto kStaleFrame = std::chrono::milliseconds(500);
 // How long a hung-up charger keeps its node before it goes, as an unplugged
 // adapter's node lingers until the kernel has torn the device down.
 constexpr auto kHungUpLinger = std::chrono::milliseconds(500);
+// How often a node that went away is opened again, and how long an answer
+// waits for room on it.
+constexpr auto kReopenPause = std::chrono::milliseconds(100);
+constexpr auto kNodeWriteWait = std::chrono::milliseconds(1000);
+// A frame sent this long ago without a byte since has been given up by the
+// host (whose answer wait is 1 s), even when a late answer went out since.
+constexpr auto kFrameGivenUp = std::chrono::milliseconds(1250);
+
+// Opens a tty node raw, without waiting for a carrier and without blocking;
+// an invalid descriptor, with the reason in `error`, when it cannot.
+Descriptor OpenRawNode(const std::string& path, std::string& error) {
+    Descriptor node(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (node.Get() < 0) {
+        error = std::strerror(errno);
+        return node;
+    }
+    struct termios settings {};
+    if (::tcgetattr(node.Get(), &settings) != 0) {
+        error = std::string("not a terminal: ") + std::strerror(errno);
+        return Descriptor();
+    }
+    ::cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    if (::tcsetattr(node.Get(), TCSANOW, &settings) != 0) {
+        error = std::string("cannot make it raw: ") + std::strerror(errno);
+        return Descriptor();
+    }
+    return node;
+}
 
 class SerialCharger {
 public:
@@ -56,11 +91,26 @@ public:
           m_options(options),
           m_faults(options.faults) {}
 
+    // On a tty node, opened raw; `gadget` (or nullptr) unplugs it.
+    SerialCharger(Descriptor node, std::string path, std::uint8_t modelCode,
+                  const UsbGadget* gadget, const SerialChargerOptions& options)
+        : SerialCharger(-1, -1, std::move(path), modelCode, options) {
+        m_onNode = true;
+        m_link = std::move(node);
+        m_gadget = gadget;
+    }
+
     // Serves until stopped or hung up; the exit status.
     int Serve() {
         while (!StopRequested() && !m_hungUp) {
-            pollfd wait{m_master, POLLIN, 0};
-            if (::poll(&wait, 1, PollTimeoutMs()) > 0 && (wait.revents & POLLIN) != 0) {
+            if (m_onNode) {
+                KeepNodeOpen();
+                pollfd wait{m_link.Get(), POLLIN, 0};
+                if (::poll(&wait, 1, PollTimeoutMs()) > 0 && wait.revents != 0) {
+                    ReadNode(wait.revents);
+                }
+            } else if (pollfd wait{m_master, POLLIN, 0};
+                       ::poll(&wait, 1, PollTimeoutMs()) > 0 && (wait.revents & POLLIN) != 0) {
                 std::uint8_t bytes[4096];
                 const ssize_t count = ::read(m_master, bytes, sizeof bytes);
                 const std::uint32_t baud = linux_serial::GetBaudRate(m_master);
@@ -92,7 +142,7 @@ private:
     // simulator has the terminal open, exclusive mode is dropped.
     void ReleaseAbandonedExclusiveMode() {
         const auto now = Clock::now();
-        if (now < m_nextExclusiveCheck) {
+        if (m_onNode || now < m_nextExclusiveCheck) {
             return;
         }
         m_nextExclusiveCheck = now + std::chrono::seconds(1);
@@ -112,6 +162,94 @@ private:
     }
 
     enum class State { Firmware, WaitWake, Length, Blocks };
+
+    // Reads what the node has; a node that reads its end (hung up, as a
+    // gadget's tty is when its USB link goes), fails, or says it is hung up
+    // with nothing to read is closed and opened again later.
+    void ReadNode(short events) {
+        std::uint8_t bytes[4096];
+        const ssize_t count = ::read(m_link.Get(), bytes, sizeof bytes);
+        if (count < 0 && (errno == EAGAIN || errno == EINTR) &&
+            (events & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
+            return;
+        }
+        if (count <= 0) {
+            const bool hungUp = count == 0 || errno == EAGAIN || errno == EINTR;
+            LoseNode(hungUp ? "hung up" : std::strerror(errno));
+            return;
+        }
+        for (ssize_t i = 0; i < count; ++i) {
+            OnByte(bytes[i], RateOnNode(bytes[i]));
+        }
+    }
+
+    void LoseNode(const std::string& reason) {
+        m_link.Reset();
+        m_reopenAt = Clock::now() + kReopenPause;
+        if (!m_nodeLost) {
+            std::cerr << "velmorin-sim serial: " << m_node << " went away (" << reason
+                      << "); waiting for it to come back\n";
+        }
+        m_nodeLost = true;
+        Count(m_report, "node_losses");
+    }
+
+    // Replugs the gadget when that is due, and opens the node again once
+    // it can be opened.
+    void KeepNodeOpen() {
+        const auto now = Clock::now();
+        if (m_replugAt && now >= *m_replugAt) {
+            m_replugAt.reset();
+            if (m_gadget->Plug()) {
+                Count(m_report, "replugs");
+            }
+        }
+        if (m_link.Get() >= 0 || now < m_reopenAt) {
+            return;
+        }
+        std::string error;
+        Descriptor node = OpenRawNode(m_node, error);
+        if (node.Get() < 0) {
+            if (!m_reopenFailureTold) {
+                std::cerr << "velmorin-sim serial: cannot open " << m_node
+                          << " again yet: " << error << " (trying every " << kReopenPause.count()
+                          << " ms)\n";
+                m_reopenFailureTold = true;
+            }
+            m_reopenAt = now + kReopenPause;
+            return;
+        }
+        m_link = std::move(node);
+        if (m_nodeLost) {
+            std::cerr << "velmorin-sim serial: " << m_node << " is back\n";
+        }
+        m_nodeLost = false;
+        m_reopenFailureTold = false;
+    }
+
+    // A node carries no rate: each byte is taken at the rate that its place
+    // in the conversation calls for. Every attempt of the host begins with
+    // the paced enter command, whose ':' never belongs to a wake. Between
+    // frames the host waits for nothing but the answer and gives a frame up
+    // a second after sending it, then pauses over half a second before a
+    // fresh attempt: a byte after a quiet link there begins a fresh attempt.
+    std::uint32_t RateOnNode(std::uint8_t byte) {
+        const auto now = Clock::now();
+        if ((m_state == State::Length || m_state == State::Blocks) && m_pending.empty() &&
+            (now - std::max(m_lastByte, m_lastAnswer) >= kStaleFrame ||
+             now - m_lastByte >= kFrameGivenUp)) {
+            m_state = State::WaitWake;
+        }
+        if (m_state == State::Firmware) {
+            return kFirmwareBaudRate;
+        }
+        const bool lineUnderWay = !m_line.empty() && m_line.size() < kPacedCommandLineLength &&
+                                  now - m_lineTimes.back() < kStaleFrame;
+        if (lineUnderWay || (m_state == State::WaitWake && byte == ':')) {
+            return kFirmwareBaudRate;
+        }
+        return kBootloaderBaudRate;
+    }
 
     // Wakes often enough to see stale frames, and in time for a late answer.
     int PollTimeoutMs() const {
@@ -292,6 +430,11 @@ private:
             HangUp();
             return;
         }
+        if (m_gadget != nullptr && static_cast<int>(m_block) == m_options.gadget.unplugBlock &&
+            !m_unplugged) {
+            Unplug();
+            return;
+        }
         if (!ChecksumOk()) {
             return;
         }
@@ -345,6 +488,23 @@ private:
         Count(m_report, "hang_ups");
     }
 
+    // The USB cable is pulled: the gadget is unbound (its tty is hung up and
+    // the host's node goes), the block is not answered, and the bootloader
+    // runs on, waiting for a wake, until the gadget is replugged.
+    void Unplug() {
+        ClearPending();
+        m_unplugged = true;
+        m_state = State::WaitWake;
+        if (!m_gadget->Unplug()) {
+            return;
+        }
+        Count(m_report, "unplugs");
+        WriteReport();
+        if (m_options.gadget.replugAfterMs >= 0) {
+            m_replugAt = Clock::now() + std::chrono::milliseconds(m_options.gadget.replugAfterMs);
+        }
+    }
+
     // A partial frame that has waited too long is a wake or the remains of
     // a broken attempt.
     void DropStaleFrame() {
@@ -368,7 +528,32 @@ private:
     }
 
     void Answer(std::uint8_t byte) {
+        m_lastAnswer = Clock::now();
+        if (m_onNode) {
+            AnswerOnNode(byte);
+            return;
+        }
         [[maybe_unused]] const ssize_t n = ::write(m_master, &byte, 1);
+    }
+
+    // Waits a while for room on the node (a host that does not read fills
+    // it), then gives the answer up.
+    void AnswerOnNode(std::uint8_t byte) {
+        const auto deadline = Clock::now() + kNodeWriteWait;
+        for (;;) {
+            const ssize_t n = ::write(m_link.Get(), &byte, 1);
+            if (n == 1) {
+                return;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR) && Clock::now() < deadline) {
+                pollfd wait{m_link.Get(), POLLOUT, 0};
+                ::poll(&wait, 1, 20);
+                continue;
+            }
+            std::cerr << "velmorin-sim serial: an answer was lost: writing to " << m_node << ": "
+                      << (n < 0 ? std::strerror(errno) : "nothing written") << '\n';
+            return;
+        }
     }
 
     // '&' to a length frame or block; the host's pause before its next frame
@@ -423,6 +608,16 @@ private:
     int m_master;
     int m_terminal;  // the terminal side, held open by the simulator
     std::string m_node;
+    // Played on a node: the node (invalid while it is away), and the gadget.
+    bool m_onNode = false;
+    Descriptor m_link;
+    bool m_nodeLost = false;
+    bool m_reopenFailureTold = false;
+    Clock::time_point m_reopenAt{};
+    const UsbGadget* m_gadget = nullptr;
+    bool m_unplugged = false;
+    std::optional<Clock::time_point> m_replugAt;
+    Clock::time_point m_lastAnswer{};
     Clock::time_point m_nextExclusiveCheck{};
     std::uint8_t m_modelCode;
     const SerialChargerOptions& m_options;
@@ -459,6 +654,35 @@ private:
                                {"wire", nlohmann::json::array()}};
 };
 
+// The charger on an existing tty node, unannounced.
+int RunSerialChargerOnNode(const SerialChargerOptions& options, std::uint8_t modelCode) {
+    if (options.faults.hangUpBlock >= 0) {
+        std::cerr << "velmorin-sim serial: --hang-up-at-block hangs up the simulator's own "
+                     "pseudo-terminal; on --node, unplug the gadget with --gadget and "
+                     "--unplug-at-block\n";
+        return 2;
+    }
+    std::optional<UsbGadget> gadget;
+    if (!options.gadget.directory.empty()) {
+        gadget = UsbGadget::Find(options.gadget.directory, "velmorin-sim serial");
+        if (!gadget) {
+            return 1;
+        }
+    }
+    std::string error;
+    Descriptor node = OpenRawNode(options.node, error);
+    if (node.Get() < 0) {
+        std::cerr << "velmorin-sim serial: cannot open " << options.node << ": " << error << '\n';
+        return 1;
+    }
+    CatchStopSignals();
+    std::cout << "simulated charger \"" << options.product << "\" S/N " << options.serialNumber
+              << " on " << options.node << std::endl;
+    SerialCharger charger(std::move(node), options.node, modelCode, gadget ? &*gadget : nullptr,
+                          options);
+    return charger.Serve();
+}
+
 }  // namespace
 
 int RunSerialCharger(const SerialChargerOptions& options) {
@@ -468,6 +692,9 @@ int RunSerialCharger(const SerialChargerOptions& options) {
         std::cerr
             << "velmorin-sim serial: --port must be COM1 to COM256 and --model-code 0 to 255\n";
         return 2;
+    }
+    if (!options.node.empty()) {
+        return RunSerialChargerOnNode(options, static_cast<std::uint8_t>(*modelCode));
     }
     if (!PrepareDirectory(options.directory)) {
         return 1;

@@ -4,7 +4,9 @@
 // socket. Each plays the charger's side of the upgrade (firmware, then
 // bootloader), checks what arrives on the wire, saves the payload it
 // received, and can be scripted to misbehave. It lives until SIGINT or
-// SIGTERM, then withdraws its description.
+// SIGTERM, then withdraws its description. Either can instead be played,
+// unannounced, on a USB gadget's node (a tty, /dev/hidgN), so that the host
+// reaches it through the kernel's own USB drivers.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +32,17 @@ struct SerialFaults {
     int lateMs = 0;        // ... by this many ms
 };
 
+// A charger played on a USB gadget: its configfs directory, whose UDC file
+// unplugs and replugs it.
+struct GadgetOptions {
+    std::filesystem::path directory;  // empty: no gadget
+    int unplugBlock = -1;    // the first time this block arrives, unplug and answer nothing ...
+    int replugAfterMs = -1;  // ... then replug after this many ms (-1: stay unplugged)
+};
+
 struct SerialChargerOptions {
     std::filesystem::path directory;
+    std::string node;  // a tty to play the charger on (a gadget's); empty: a pseudo-terminal
     std::string port = "COM201";
     std::string description = "Kestrion Charger";
     std::string product = "Varno Kestrion X";  // the bus text; "Varno..." marks a charger
@@ -41,6 +52,7 @@ struct SerialChargerOptions {
     std::filesystem::path reportPath;  // what the charger saw, as JSON
     bool recordWire = false;           // list every exchange received in the report
     SerialFaults faults;
+    GadgetOptions gadget;  // with `node` only
 };
 
 struct HidFaults {
@@ -72,9 +84,12 @@ struct HidChargerOptions {
     bool recordWire = false;             // list every report received in the report
     std::vector<std::string> challenge;  // w1, w2, w3 of every challenge, instead of chance
     HidFaults faults;
+    GadgetOptions gadget;             // set: played on the gadget's report node
+    std::string hidg = "/dev/hidg0";  // that node: 64-byte reports, no report IDs
 };
 
-// Announce the charger and serve it until stopped. Exit status.
+// Announce the charger (unless played on a node) and serve it until
+// stopped. Exit status.
 int RunSerialCharger(const SerialChargerOptions& options);
 int RunHidCharger(const HidChargerOptions& options);
 
