@@ -18,8 +18,9 @@ run: deps
 	./scripts/run-demo build/release
 
 # Every test: formatting and layering, then a debug build, a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the core's tests under
-# ThreadSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the core's tests under
+# ThreadSanitizer, and the debug programs against the kernel's USB drivers in
+# a virtual machine.
 test: deps
 	./scripts/check-format
 	./scripts/check-layers
@@ -32,6 +33,7 @@ test: deps
 	cmake --preset tsan
 	cmake --build --preset tsan
 	ctest --preset tsan
+	./scripts/vm-test build/debug
 
 # The core's tests under ThreadSanitizer (no GUI, no CLI end-to-end tests).
 tsan: deps
