@@ -289,7 +289,7 @@ start_charger() {
 # timed by busybox (DIR/time: elapsed, user and system seconds); its output
 # in DIR/cli.out. Returns the CLI's exit status.
 run_update() {
-    time -f "%e %U %S" -o "$1/time.out" velmorin-cli update "$1/update.bin" --device "$2" \
+    command time -f "%e %U %S" -o "$1/time.out" velmorin-cli update "$1/update.bin" --device "$2" \
         >"$1/cli.out" 2>&1
     status=$?
     # busybox puts "Command exited with non-zero status N" before the figures.
@@ -317,16 +317,36 @@ expect_received() {
     cmp -s "$1/payload" "$1/received.bin" || fail "the charger received other bytes than the payload"
 }
 
-# upgrade_scenario KIND DEVICE FORM CHARGER-ARGS...: a whole upgrade through
-# the kernel's driver, the payload compared.
+# use_charger KIND: what the scenarios need to know of the serial or the HID
+# charger: its device name, its host-side node, the form of the files sealed
+# for it, its gadget and what velmorin-sim takes besides.
+use_charger() {
+    case $1 in
+    serial)
+        device=COM65
+        node=/dev/ttyACM0
+        form=whole-file
+        gadget=$ACM_GADGET
+        charger_args="--node /dev/ttyGS0"
+        ;;
+    hid)
+        device=HID0
+        node=/dev/hidraw0
+        form=header
+        gadget=$HID_GADGET
+        charger_args="--absence-ms 300"
+        ;;
+    esac
+}
+
+# upgrade_scenario KIND: a whole upgrade through the kernel's driver, the
+# payload compared.
 upgrade_scenario() {
-    kind=$1
-    device=$2
-    form=$3
-    shift 3
-    work=/run/vmtest/$kind-upgrade
+    use_charger "$1"
+    work=/run/vmtest/$1-upgrade
     prepare_upgrade "$work" "$form"
-    start_charger "$work" "$kind" "$@"
+    # shellcheck disable=SC2086 # the charger's options are words
+    start_charger "$work" "$1" --gadget "$GADGETS/$gadget" $charger_args
     run_update "$work" "$device" || fail "update failed: $(tail -n 3 "$work/cli.out")"
     cat "$work/cli.out"
     expect_received "$work"
@@ -336,30 +356,36 @@ upgrade_scenario() {
 
 # A serial upgrade through cdc_acm, the charger on the ACM gadget's tty.
 scenario_serial_upgrade() {
-    upgrade_scenario serial COM65 whole-file --node /dev/ttyGS0
+    upgrade_scenario serial
 }
 
 # A HID upgrade through usbhid; the charger's restart into its bootloader is
 # a real disconnect and re-enumeration of the HID gadget.
 scenario_hid_upgrade() {
-    upgrade_scenario hid HID0 header --gadget "$GADGETS/$HID_GADGET" --absence-ms 300
+    upgrade_scenario hid
 }
 
-# unplug_scenario KIND DEVICE NODE FORM GADGET CHARGER-ARGS...: the charger
-# is unplugged at its fourth block. The CLI must end within a second of the
-# node going, with a failure that says the charger was lost, having used
-# little CPU, and leave nothing holding the port.
-unplug_scenario() {
+# start_unplugging KIND WORK-SUFFIX CHARGER-ARGS...: the charger of KIND,
+# unplugged by itself at its fourth block, with a file sealed for it; it is
+# plugged back when the scenario ends, whatever happened.
+start_unplugging() {
+    use_charger "$1"
+    work=/run/vmtest/$1-$2
     kind=$1
-    device=$2
-    node=$3
-    form=$4
-    gadget=$5
-    shift 5
-    work=/run/vmtest/$kind-unplug
+    shift 2
     trap 'plug_back '"$gadget" EXIT
     prepare_upgrade "$work" "$form"
-    start_charger "$work" "$kind" --gadget "$GADGETS/$gadget" --unplug-at-block 3 "$@"
+    # shellcheck disable=SC2086 # the charger's options are words
+    start_charger "$work" "$kind" --gadget "$GADGETS/$gadget" --unplug-at-block 3 \
+        $charger_args "$@"
+}
+
+# unplug_scenario KIND: the charger is unplugged at its fourth block. The
+# CLI must end within a second of the unplug, with a failure that says the
+# charger was lost, having used little CPU, and leave nothing holding the
+# port.
+unplug_scenario() {
+    start_unplugging "$1" unplug
     # The moment of the unplug: the charger says so as it empties UDC. A HID
     # charger has unplugged once before, as it restarted into its bootloader.
     unplugs=1
@@ -391,28 +417,17 @@ unplug_scenario() {
 }
 
 scenario_serial_unplug() {
-    unplug_scenario serial COM65 /dev/ttyACM0 whole-file "$ACM_GADGET" --node /dev/ttyGS0
+    unplug_scenario serial
 }
 
 scenario_hid_unplug() {
-    unplug_scenario hid HID0 /dev/hidraw0 header "$HID_GADGET" --absence-ms 300
+    unplug_scenario hid
 }
 
-# back_scenario KIND DEVICE NODE FORM GADGET CHARGER-ARGS...: the charger is
-# unplugged mid-run and comes back 1.5 s later; it is found again and a
-# second run completes, the payload intact.
+# back_scenario KIND: the charger is unplugged mid-run and comes back 1.5 s
+# later; it is found again and a second run completes, the payload intact.
 back_scenario() {
-    kind=$1
-    device=$2
-    node=$3
-    form=$4
-    gadget=$5
-    shift 5
-    work=/run/vmtest/$kind-back
-    trap 'plug_back '"$gadget" EXIT
-    prepare_upgrade "$work" "$form"
-    start_charger "$work" "$kind" --gadget "$GADGETS/$gadget" --unplug-at-block 3 \
-        --replug-after-ms 1500 "$@"
+    start_unplugging "$1" back --replug-after-ms 1500
     if run_update "$work" "$device"; then
         fail "the first run succeeded although the charger was unplugged"
     fi
@@ -425,9 +440,9 @@ back_scenario() {
 }
 
 scenario_serial_back() {
-    back_scenario serial COM65 /dev/ttyACM0 whole-file "$ACM_GADGET" --node /dev/ttyGS0
+    back_scenario serial
 }
 
 scenario_hid_back() {
-    back_scenario hid HID0 /dev/hidraw0 header "$HID_GADGET" --absence-ms 300
+    back_scenario hid
 }
