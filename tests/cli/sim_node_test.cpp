@@ -10,7 +10,6 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -34,38 +33,6 @@ std::string ReadText(const std::filesystem::path& path) {
     const Bytes bytes = testing::ReadBytes(path);
     return {bytes.begin(), bytes.end()};
 }
-
-int OpenRaw(const std::string& node) {
-    const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    struct termios settings {};
-    ::tcgetattr(fd, &settings);
-    ::cfmakeraw(&settings);
-    ::tcsetattr(fd, TCSANOW, &settings);
-    return fd;
-}
-
-// A pseudo-terminal whose terminal side the test holds open (raw), so that
-// it lives on between the opens of the program that uses it.
-struct Terminal {
-    Terminal() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-            throw std::runtime_error("no pseudo-terminal");
-        }
-        node = ::ptsname(master);
-        held = OpenRaw(node);
-    }
-    ~Terminal() {
-        ::close(held);
-        ::close(master);
-    }
-    Terminal(const Terminal&) = delete;
-    Terminal& operator=(const Terminal&) = delete;
-
-    int master = -1;
-    int held = -1;
-    std::string node;
-};
 
 // The charger's node and the host's node (announced as COM201), joined.
 class LinkedTerminals {
@@ -97,9 +64,7 @@ public:
         if (::ioctl(m_charger.held, TIOCVHANGUP) != 0) {
             return false;
         }
-        ::close(m_charger.held);
-        m_charger.held = OpenRaw(m_charger.node);
-        return m_charger.held >= 0;
+        return m_charger.ReopenHeld();
     }
 
 private:
@@ -131,8 +96,8 @@ private:
         }
     }
 
-    Terminal m_charger;
-    Terminal m_host;
+    testing::PseudoTerminal m_charger;
+    testing::PseudoTerminal m_host;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

@@ -157,25 +157,43 @@ bool WaitForFile(const std::filesystem::path& path) {
     return true;
 }
 
+PseudoTerminal::PseudoTerminal() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        if (master >= 0) {
+            ::close(master);
+        }
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    node = ::ptsname(master);
+    ReopenHeld();
+}
+
+PseudoTerminal::~PseudoTerminal() {
+    ::close(held);
+    ::close(master);
+}
+
+bool PseudoTerminal::ReopenHeld() {
+    if (held >= 0) {
+        ::close(held);
+    }
+    held = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    struct termios settings {};
+    ::tcgetattr(held, &settings);
+    ::cfmakeraw(&settings);
+    ::tcsetattr(held, TCSANOW, &settings);
+    return held >= 0;
+}
+
 PtyPeer::PtyPeer(const std::filesystem::path& directory, std::uint32_t port,
                  std::vector<Answer> script)
     : m_script(std::move(script)) {
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
-        throw std::runtime_error("no pseudo-terminal");
-    }
-    m_node = ::ptsname(m_master);
-    // Kept open so that the terminal outlives the host's opens and closes.
-    m_terminal = ::open(m_node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    struct termios settings {};
-    ::tcgetattr(m_terminal, &settings);
-    ::cfmakeraw(&settings);
-    ::tcsetattr(m_terminal, TCSANOW, &settings);
     const std::string name = "COM" + std::to_string(port);
     WriteDescription(directory / (name + ".json"),
                      {{"kind", "serial"},
                       {"port", name},
-                      {"node", m_node},
+                      {"node", m_pty.node},
                       {"friendly_name", "Test Charger (" + name + ")"},
                       {"description", "Test Charger"},
                       {"bus_description", "Varno Test"},
@@ -184,25 +202,23 @@ PtyPeer::PtyPeer(const std::filesystem::path& directory, std::uint32_t port,
 }
 
 bool PtyPeer::HangUp() const {
-    return ::ioctl(m_terminal, TIOCVHANGUP) == 0;
+    return ::ioctl(m_pty.held, TIOCVHANGUP) == 0;
 }
 
 PtyPeer::~PtyPeer() {
     m_stop = true;
     m_thread.join();
-    ::close(m_terminal);
-    ::close(m_master);
 }
 
 void PtyPeer::Serve() {
     std::size_t nextAnswer = 0;
     while (!m_stop) {
-        pollfd wait{m_master, POLLIN, 0};
+        pollfd wait{m_pty.master, POLLIN, 0};
         if (::poll(&wait, 1, 20) <= 0) {
             continue;
         }
         std::uint8_t buffer[256];
-        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        const ssize_t n = ::read(m_pty.master, buffer, sizeof buffer);
         if (n <= 0) {
             continue;
         }
@@ -226,7 +242,7 @@ std::vector<std::uint8_t> PtyPeer::Received() const {
 
 void PtyPeer::Send(const std::vector<std::uint8_t>& bytes) const {
     if (!bytes.empty()) {
-        [[maybe_unused]] const ssize_t n = ::write(m_master, bytes.data(), bytes.size());
+        [[maybe_unused]] const ssize_t n = ::write(m_pty.master, bytes.data(), bytes.size());
     }
 }
 

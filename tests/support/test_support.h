@@ -84,6 +84,23 @@ std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
 // Waits (up to 10 s) until `path` exists.
 bool WaitForFile(const std::filesystem::path& path);
 
+// A pseudo-terminal whose terminal side is held open, raw, so that it lives
+// on between the opens and closes of the program that uses it.
+struct PseudoTerminal {
+    PseudoTerminal();  // throws when none can be made
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    // Closes the held terminal side and opens it again, raw (after a
+    // hang-up); false when it cannot be opened.
+    bool ReopenHeld();
+
+    int master = -1;
+    int held = -1;
+    std::string node;
+};
+
 // The charger's side of a pseudo-terminal, announced as a virtual serial
 // device. It records every byte it receives and answers from a script: when
 // the total received reaches a count, it sends the answer for that count.
@@ -100,7 +117,7 @@ public:
     PtyPeer(const PtyPeer&) = delete;
     PtyPeer& operator=(const PtyPeer&) = delete;
 
-    const std::string& Node() const { return m_node; }
+    const std::string& Node() const { return m_pty.node; }
     std::vector<std::uint8_t> Received() const;
     void Send(const std::vector<std::uint8_t>& bytes) const;
     // Hangs the terminal up as an unplugged USB adapter's driver does: every
@@ -111,9 +128,7 @@ public:
 private:
     void Serve();
 
-    int m_master = -1;
-    int m_terminal = -1;
-    std::string m_node;
+    PseudoTerminal m_pty;
     std::vector<Answer> m_script;
     mutable std::mutex m_mutex;
     std::vector<std::uint8_t> m_received;
