@@ -123,6 +123,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 60000));
     serialCommand->add_flag("--record-wire", serial.recordWire,
                             "list every exchange received in the report, as hex");
+    serialCommand->add_flag("--any-rate", serial.anyRate,
+                            "take every byte at the rate the conversation calls for, whatever "
+                            "the terminal's rate (for hosts under Wine, which cannot set 128000)");
     serialCommand->add_option("--hang-up-at-block", sf.hangUpBlock,
                               "when block K arrives, hang up the terminal as an unplugged "
                               "adapter does and exit (needs CAP_SYS_ADMIN)");

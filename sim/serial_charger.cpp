@@ -115,7 +115,7 @@ public:
                 const ssize_t count = ::read(m_master, bytes, sizeof bytes);
                 const std::uint32_t baud = linux_serial::GetBaudRate(m_master);
                 for (ssize_t i = 0; i < count; ++i) {
-                    OnByte(bytes[i], baud);
+                    OnByte(bytes[i], m_options.anyRate ? RateOnNode(bytes[i]) : baud);
                 }
             }
             if (m_lateAnswerAt && Clock::now() >= *m_lateAnswerAt) {

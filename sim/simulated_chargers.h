@@ -51,6 +51,10 @@ struct SerialChargerOptions {
     std::filesystem::path savePath;    // the payload of each completed transfer
     std::filesystem::path reportPath;  // what the charger saw, as JSON
     bool recordWire = false;           // list every exchange received in the report
+    // Takes each byte at the rate its place in the conversation calls for,
+    // whatever rate the terminal is set to: for hosts that cannot set the
+    // rate on a pseudo-terminal (Wine sets 38400 when 128000 is asked).
+    bool anyRate = false;
     SerialFaults faults;
     GadgetOptions gadget;  // with `node` only
 };

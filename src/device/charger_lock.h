@@ -25,8 +25,10 @@ public:
     ChargerLock& operator=(const ChargerLock&) = delete;
 
 private:
-    explicit ChargerLock(int fd) : m_fd(fd) {}
-    int m_fd;
+    // The platform's hold on the lock.
+    struct Native;
+    explicit ChargerLock(std::unique_ptr<Native> native);
+    std::unique_ptr<Native> m_native;
 };
 
 }  // namespace velmorin

@@ -53,11 +53,10 @@ public:
     void Purge();
 
 private:
-    explicit SerialPort(int fd) : m_fd(fd) {}
-    int m_fd;
-    // Exclusive mode is the terminal's, not this descriptor's: it is cleared
-    // at the end only when this port set it.
-    bool m_exclusiveSet = false;
+    // The platform's handle to the open port and what it keeps with it.
+    struct Native;
+    explicit SerialPort(std::unique_ptr<Native> native);
+    std::unique_ptr<Native> m_native;
 };
 
 // Gives up exclusive mode on every port still open, for a program that is

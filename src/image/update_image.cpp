@@ -2,10 +2,6 @@
 // The update image, the header check and the whole-file load.
 #include "image/update_image.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,79 +9,11 @@
 
 #include "image/aes.h"
 #include "image/triple_des.h"
+#include "image/update_file_reader.h"
 
 namespace velmorin {
 
 namespace {
-
-// Opens an update file for reading. Only regular files count: a directory
-// cannot be read and a FIFO or a device node could block or never end.
-class UpdateFileReader {
-public:
-    explicit UpdateFileReader(const std::filesystem::path& path) : m_path(path) {
-        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        if (m_fd < 0) {
-            Fail(std::strerror(errno));
-            return;
-        }
-        struct stat status {};
-        if (::fstat(m_fd, &status) != 0) {
-            Fail(std::strerror(errno));
-        } else if (S_ISDIR(status.st_mode)) {
-            Fail(std::strerror(EISDIR));
-        } else if (!S_ISREG(status.st_mode)) {
-            Fail("not a regular file");
-        } else {
-            m_length = static_cast<std::uint64_t>(status.st_size);
-        }
-    }
-    ~UpdateFileReader() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    UpdateFileReader(const UpdateFileReader&) = delete;
-    UpdateFileReader& operator=(const UpdateFileReader&) = delete;
-
-    bool IsOpen() const { return m_error.empty(); }
-    const std::string& Error() const { return m_error; }
-    std::uint64_t Length() const { return m_length; }
-
-    // Reads up to `buffer.size()` bytes from the start; returns how many came,
-    // or -1 after a read error (then Error() says why).
-    std::int64_t Read(std::span<std::uint8_t> buffer) {
-        std::size_t total = 0;
-        while (total < buffer.size()) {
-            const ssize_t count = ::read(m_fd, buffer.data() + total, buffer.size() - total);
-            if (count < 0 && errno == EINTR) {
-                continue;
-            }
-            if (count < 0) {
-                Fail(std::strerror(errno));
-                return -1;
-            }
-            if (count == 0) {
-                break;
-            }
-            total += static_cast<std::size_t>(count);
-        }
-        return static_cast<std::int64_t>(total);
-    }
-
-private:
-    void Fail(const char* reason) {
-        m_error = "cannot open " + m_path.string() + ": " + reason;
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-
-    std::filesystem::path m_path;
-    int m_fd = -1;
-    std::uint64_t m_length = 0;
-    std::string m_error;
-};
 
 ImageCheck Outcome(ImageLoadResult result, std::uint64_t fileLength,
                    SealedForm form = SealedForm::WholeFile) {

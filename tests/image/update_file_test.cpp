@@ -3,8 +3,6 @@
 // what is accepted, what is rejected with which text, what reaches the image,
 // and what the file information shows.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,7 @@
 #include "image/triple_des.h"
 #include "image/update_image.h"
 #include "image/update_sealer.h"
+#include "support/test_files.h"
 
 namespace velmorin {
 namespace {
@@ -237,9 +236,8 @@ TEST_F(UpdateFileTest, ShortLastBlockDeciphersAsIfZerosCompletedIt) {
 
 TEST_F(UpdateFileTest, FilesThatCannotBeOpened) {
     const auto missing = m_dir / "missing.bin";
-    const auto fifo = m_dir / "pipe.bin";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // opening it must not block
-    const std::filesystem::path paths[] = {missing, m_dir, fifo};
+    // Opening a FIFO must not block.
+    const std::filesystem::path paths[] = {missing, m_dir, testing::MakeNonRegularFile(m_dir)};
     for (const auto& path : paths) {
         SCOPED_TRACE(path.string());
         RecordingDisplay check;

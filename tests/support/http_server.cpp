@@ -2,33 +2,12 @@
 // The test HTTP server.
 #include "support/http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <vector>
 
+#include "support/loopback_socket.h"
+
 namespace velmorin::testing {
-namespace {
-
-int ListenOnLoopback(int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 16);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-}  // namespace
 
 HttpServer::HttpServer() {
     m_listener = ListenOnLoopback(m_port);
@@ -38,13 +17,12 @@ HttpServer::HttpServer() {
 HttpServer::~HttpServer() {
     m_stop = true;
     m_thread.join();
-    ::close(m_listener);
+    CloseSocket(m_listener);
 }
 
 std::string HttpServer::RefusingHost() {
     int port = 0;
-    const int fd = ListenOnLoopback(port);
-    ::close(fd);  // nothing listens there any more
+    CloseSocket(ListenOnLoopback(port));  // nothing listens there any more
     return "127.0.0.1:" + std::to_string(port);
 }
 
@@ -64,14 +42,13 @@ void HttpServer::Redirect(const std::string& path, const std::string& location) 
 }
 
 void HttpServer::Run() {
-    std::vector<int> hanging;
+    std::vector<Socket> hanging;
     while (!m_stop) {
-        pollfd wait{m_listener, POLLIN, 0};
-        if (::poll(&wait, 1, 50) <= 0) {
+        if (!WaitReadable(m_listener, 50)) {
             continue;
         }
-        const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
+        const Socket client = AcceptClient(m_listener);
+        if (client == kNoSocket) {
             continue;
         }
         ++m_requests;
@@ -82,23 +59,22 @@ void HttpServer::Run() {
         if (Answer(client)) {
             hanging.push_back(client);
         } else {
-            ::close(client);
+            CloseSocket(client);
         }
     }
-    for (const int client : hanging) {
-        ::close(client);
+    for (const Socket client : hanging) {
+        CloseSocket(client);
     }
 }
 
-bool HttpServer::Answer(int client) {
+bool HttpServer::Answer(Socket client) {
     std::string request;
     char buffer[4096];
     while (request.find("\r\n\r\n") == std::string::npos) {
-        pollfd wait{client, POLLIN, 0};
-        if (::poll(&wait, 1, 2000) <= 0) {
+        if (!WaitReadable(client, 2000)) {
             return false;
         }
-        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        const long n = Receive(client, buffer, sizeof buffer);
         if (n <= 0) {
             return false;
         }
@@ -122,8 +98,7 @@ bool HttpServer::Answer(int client) {
     response += "\r\n" + route.body.substr(0, bodyBytes);
     std::size_t sent = 0;
     while (sent < response.size()) {
-        const ssize_t n =
-            ::send(client, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
+        const long n = Send(client, response.data() + sent, response.size() - sent);
         if (n <= 0) {
             return false;
         }

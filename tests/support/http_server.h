@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "support/loopback_socket.h"
+
 namespace velmorin::testing {
 
 class HttpServer {
@@ -44,9 +46,9 @@ private:
     };
     void Run();
     // True when the connection is to be held open.
-    bool Answer(int client);
+    bool Answer(Socket client);
 
-    int m_listener = -1;
+    Socket m_listener = kNoSocket;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_hang{false};

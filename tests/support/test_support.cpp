@@ -22,16 +22,6 @@
 #include <stdexcept>
 
 namespace velmorin::testing {
-namespace {
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-}  // namespace
 
 pid_t StartProgram(const std::vector<std::string>& args, const std::filesystem::path& out,
                    const std::filesystem::path& err) {
@@ -72,38 +62,6 @@ void WriteDescription(const std::filesystem::path& file, const nlohmann::json& d
 
 }  // namespace
 
-TempDirectory::TempDirectory() {
-    std::random_device random;
-    m_path = std::filesystem::temp_directory_path() /
-             ("velmorin-test-" + std::to_string(::getpid()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(m_path);
-}
-
-TempDirectory::~TempDirectory() {
-    std::error_code error;
-    std::filesystem::remove_all(m_path, error);
-}
-
-ScopedEnvironment::ScopedEnvironment(std::string name, const std::optional<std::string>& value)
-    : m_name(std::move(name)) {
-    if (const char* previous = ::getenv(m_name.c_str())) {
-        m_previous = previous;
-    }
-    if (value) {
-        ::setenv(m_name.c_str(), value->c_str(), 1);
-    } else {
-        ::unsetenv(m_name.c_str());
-    }
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-    if (m_previous) {
-        ::setenv(m_name.c_str(), m_previous->c_str(), 1);
-    } else {
-        ::unsetenv(m_name.c_str());
-    }
-}
-
 ProgramOutcome RunProgram(const std::vector<std::string>& args) {
     const TempDirectory output;
     const pid_t child = StartProgram(args, output.Path() / "out", output.Path() / "err");
@@ -111,8 +69,8 @@ ProgramOutcome RunProgram(const std::vector<std::string>& args) {
     ::waitpid(child, &status, 0);
     ProgramOutcome outcome;
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.out = ReadAll(output.Path() / "out");
-    outcome.err = ReadAll(output.Path() / "err");
+    outcome.out = ReadText(output.Path() / "out");
+    outcome.err = ReadText(output.Path() / "err");
     return outcome;
 }
 
@@ -133,28 +91,6 @@ int BackgroundProgram::Stop() {
     ::waitpid(m_pid, &status, 0);
     m_pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
-    const std::string text = ReadAll(path);
-    return {text.begin(), text.end()};
-}
-
-bool WaitForFile(const std::filesystem::path& path) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!std::filesystem::exists(path)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 PseudoTerminal::PseudoTerminal() {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Helpers shared by the tests: a temporary directory, a scoped environment
-// variable, running the project's programs, and pseudo-terminals and HID
-// sockets that stand where a charger would be.
+// Helpers shared by the Linux tests: running the project's programs, and
+// pseudo-terminals and HID sockets that stand where a charger would be (the
+// helpers every platform has are in test_files.h).
 #pragma once
 
 #include <sys/types.h>
@@ -15,33 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_files.h"
+
 namespace velmorin::testing {
-
-// A fresh directory, removed with everything in it at the end.
-class TempDirectory {
-public:
-    TempDirectory();
-    ~TempDirectory();
-    TempDirectory(const TempDirectory&) = delete;
-    TempDirectory& operator=(const TempDirectory&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
-// Sets (or with nullopt unsets) a variable, restoring it at the end.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(std::string name, const std::optional<std::string>& value);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_previous;
-};
 
 struct ProgramOutcome {
     int exitCode = -1;
@@ -75,14 +51,6 @@ public:
 private:
     pid_t m_pid = -1;
 };
-
-// Writes `bytes` to `path`, replacing it.
-void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
-// The whole of the file at `path` (empty when it cannot be read).
-std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
-
-// Waits (up to 10 s) until `path` exists.
-bool WaitForFile(const std::filesystem::path& path);
 
 // A pseudo-terminal whose terminal side is held open, raw, so that it lives
 // on between the opens and closes of the program that uses it.

@@ -17,6 +17,14 @@
 #include "device/node_holders.h"
 
 namespace velmorin {
+
+// The lock file's descriptor (-1 for a run that goes on unguarded).
+struct ChargerLock::Native {
+    explicit Native(int descriptor) : fd(descriptor) {}
+    int fd;
+};
+
+ChargerLock::ChargerLock(std::unique_ptr<Native> native) : m_native(std::move(native)) {}
 namespace {
 
 // FNV-1a: the identity may hold any bytes; the file name only hex digits.
@@ -55,7 +63,7 @@ std::unique_ptr<ChargerLock> ChargerLock::Acquire(std::string_view identity, std
         // A lock file another user made without access for us: held or
         // not, it cannot be checked, so the run goes on unguarded rather
         // than never.
-        return std::unique_ptr<ChargerLock>(new ChargerLock(-1));
+        return std::unique_ptr<ChargerLock>(new ChargerLock(std::make_unique<Native>(-1)));
     }
     ::fchmod(fd, 0666);  // past the umask, for the other users' runs
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -67,13 +75,13 @@ std::unique_ptr<ChargerLock> ChargerLock::Acquire(std::string_view identity, std
     if (::ftruncate(fd, 0) == 0) {
         [[maybe_unused]] const ssize_t n = ::pwrite(fd, pid.data(), pid.size(), 0);
     }
-    return std::unique_ptr<ChargerLock>(new ChargerLock(fd));
+    return std::unique_ptr<ChargerLock>(new ChargerLock(std::make_unique<Native>(fd)));
 }
 
 ChargerLock::~ChargerLock() {
-    if (m_fd >= 0) {
-        ::ftruncate(m_fd, 0);
-        ::close(m_fd);  // also releases the lock
+    if (m_native->fd >= 0) {
+        ::ftruncate(m_native->fd, 0);
+        ::close(m_native->fd);  // also releases the lock
     }
 }
 

@@ -21,6 +21,16 @@
 #include "device/linux/serial_baud_rate.h"
 
 namespace velmorin {
+
+struct SerialPort::Native {
+    explicit Native(int descriptor) : fd(descriptor) {}
+    int fd;
+    // Exclusive mode is the terminal's, not this descriptor's: it is cleared
+    // at the end only when this port set it.
+    bool exclusiveSet = false;
+};
+
+SerialPort::SerialPort(std::unique_ptr<Native> native) : m_native(std::move(native)) {}
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -88,12 +98,12 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& node, std::uint3
     if (fd < 0) {
         return fail("", errno);
     }
-    std::unique_ptr<SerialPort> port(new SerialPort(fd));
+    std::unique_ptr<SerialPort> port(new SerialPort(std::make_unique<Native>(fd)));
     if (HeldElsewhere(fd)) {
         return fail("", EBUSY);
     }
     // Keeps root, whom exclusive mode does not stop, out through the lock.
-    port->m_exclusiveSet = ::ioctl(fd, TIOCEXCL) == 0;
+    port->m_native->exclusiveSet = ::ioctl(fd, TIOCEXCL) == 0;
 
     struct termios settings {};
     if (::tcgetattr(fd, &settings) != 0) {
@@ -142,21 +152,21 @@ void ReleaseSerialPortsForExit() {
 }
 
 SerialPort::~SerialPort() {
-    Unregister(m_fd);
+    Unregister(m_native->fd);
     // Exclusive mode belongs to the tty, not to this descriptor: it would
     // outlive the close while another holder (the simulator) keeps the
     // terminal open. Another program's exclusive mode is left alone.
-    if (m_exclusiveSet) {
-        ::ioctl(m_fd, TIOCNXCL);
+    if (m_native->exclusiveSet) {
+        ::ioctl(m_native->fd, TIOCNXCL);
     }
-    ::close(m_fd);
+    ::close(m_native->fd);
 }
 
 bool SerialPort::Write(const std::uint8_t* data, std::size_t count) {
     const auto deadline = Clock::now() + kWriteLimit;
     std::size_t written = 0;
     while (written < count) {
-        const ssize_t n = ::write(m_fd, data + written, count - written);
+        const ssize_t n = ::write(m_native->fd, data + written, count - written);
         if (n > 0) {
             written += static_cast<std::size_t>(n);
             continue;
@@ -168,7 +178,7 @@ bool SerialPort::Write(const std::uint8_t* data, std::size_t count) {
             return false;
         }
         struct pollfd wait {
-            m_fd, POLLOUT, 0
+            m_native->fd, POLLOUT, 0
         };
         const int remaining = RemainingMs(deadline);
         if (remaining == 0 || ::poll(&wait, 1, remaining) <= 0 ||
@@ -184,7 +194,7 @@ ReadOutcome SerialPort::Read(std::uint8_t* buffer, std::size_t count, std::uint3
     std::size_t received = 0;
     bool hungUp = false;
     while (received < count) {
-        const ssize_t n = ::read(m_fd, buffer + received, count - received);
+        const ssize_t n = ::read(m_native->fd, buffer + received, count - received);
         if (n > 0) {
             received += static_cast<std::size_t>(n);
             continue;
@@ -202,7 +212,7 @@ ReadOutcome SerialPort::Read(std::uint8_t* buffer, std::size_t count, std::uint3
             return ReadOutcome::DeviceLost;
         }
         struct pollfd wait {
-            m_fd, POLLIN, 0
+            m_native->fd, POLLIN, 0
         };
         const int remaining = RemainingMs(deadline);
         if (remaining == 0) {
@@ -229,7 +239,7 @@ ReadOutcome SerialPort::Read(std::uint8_t* buffer, std::size_t count, std::uint3
 }
 
 void SerialPort::Purge() {
-    ::tcflush(m_fd, TCIOFLUSH);
+    ::tcflush(m_native->fd, TCIOFLUSH);
 }
 
 PortProbe ProbeSerialPort(const std::string& node) {
