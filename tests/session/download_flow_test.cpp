@@ -10,7 +10,7 @@
 
 #include <optional>
 
-#include "support/test_support.h"
+#include "support/test_files.h"
 
 namespace velmorin {
 namespace {
