@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
 // velmorin-cli: the tool's jobs from a terminal and from scripts.
-#include <langinfo.h>
-
 #include <CLI/CLI.hpp>
-#include <clocale>
-#include <cstring>
 #include <iostream>
 #include <string>
 
+#include "console.h"
 #include "info_command.h"
 #include "list_command.h"
 #include "online_commands.h"
@@ -15,22 +12,6 @@
 #include "update_command.h"
 
 namespace {
-
-// hidapi turns the chargers' USB strings (UTF-8 in sysfs) into wide text
-// with the locale's character type; in the C locale, which a program has
-// until it sets one, every non-ASCII string turns out empty. The character
-// type comes from the environment when that names a UTF-8 locale, else it
-// is C.UTF-8: the program's own texts are UTF-8 whatever the locale. Only
-// the character type changes: numbers print as they do in the C locale.
-void SetCharacterType() {
-    const char* chosen = std::setlocale(LC_CTYPE, "");
-    if (chosen != nullptr && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) {
-        return;
-    }
-    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
-        std::setlocale(LC_CTYPE, "C");
-    }
-}
 
 // The first argument that is not an option names the command; CLI11 would
 // only say that a command is required.
@@ -55,7 +36,7 @@ bool RefuseUnknownCommand(const CLI::App& app, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    SetCharacterType();
+    velmorin::cli::SetUpTextEncoding();
     CLI::App app{"Firmware update tool for Kestrion chargers, from a terminal.", "velmorin-cli"};
     app.require_subcommand(1);
 

@@ -2,12 +2,10 @@
 // Catalogue commands.
 #include "online_commands.h"
 
-#include <unistd.h>
-
-#include <csignal>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "console.h"
 #include "image/code_page.h"
 #include "info_command.h"
 #include "online/catalogue.h"
@@ -15,53 +13,6 @@
 
 namespace velmorin::cli {
 namespace {
-
-// The signal that asked the program to end while it fetched, 0 while none
-// did. The transfers look at it several times a second and end early, so
-// that their temporary files are removed on the way out.
-volatile std::sig_atomic_t endingSignal = 0;
-
-void OnEndingSignal(int signal) {
-    endingSignal = signal;
-}
-
-// Ctrl-C, kill and a closed terminal end a fetch or a download the same way.
-class EndingSignals {
-public:
-    EndingSignals() {
-        struct sigaction action {};
-        action.sa_handler = OnEndingSignal;
-        sigemptyset(&action.sa_mask);
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-            ::sigaction(kSignals[i], &action, &m_previous[i]);
-        }
-    }
-    ~EndingSignals() {
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-            ::sigaction(kSignals[i], &m_previous[i], nullptr);
-        }
-    }
-    EndingSignals(const EndingSignals&) = delete;
-    EndingSignals& operator=(const EndingSignals&) = delete;
-
-    static bool Received() { return endingSignal != 0; }
-
-    // Ends the program by the signal it received, as it would have ended
-    // without the handler (the caller has cleaned up by now).
-    [[noreturn]] static void EndBySignal() {
-        const int signal = endingSignal;
-        std::cout.flush();
-        std::cerr << "Interrupted.\n";
-        std::cerr.flush();
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        std::_Exit(128 + signal);
-    }
-
-private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction m_previous[std::size(kSignals)]{};
-};
 
 std::string Shown(const std::string& text) {
     return TerminalSafe(CodePageToUtf8(text));
@@ -86,12 +37,12 @@ nlohmann::json Outcome(std::string_view outcome, const std::string& reason) {
 CatalogueFetchResult Fetch() {
     CatalogueFetch how;
     how.report = [](const std::string& text) { std::cerr << TerminalSafe(text) << '\n'; };
-    if (::isatty(STDERR_FILENO) != 0) {
+    if (StderrIsTerminal()) {
         how.asking = [](const std::string& host) {
             std::cerr << "Asking " << TerminalSafe(host) << " for the catalogue..." << std::endl;
         };
     }
-    how.stop = [] { return EndingSignals::Received(); };
+    how.stop = [] { return EndingRequests::Received(); };
     return TryFetchCatalogue(how);
 }
 
@@ -109,10 +60,10 @@ int RunCheckReleaseCommand() {
     if (!SettingsUsable("check-release")) {
         return 2;
     }
-    const EndingSignals signals;
-    const ReleaseCheck check = CheckRelease([] { return EndingSignals::Received(); });
-    if (EndingSignals::Received()) {
-        EndingSignals::EndBySignal();
+    const EndingRequests endingRequests;
+    const ReleaseCheck check = CheckRelease([] { return EndingRequests::Received(); });
+    if (EndingRequests::Received()) {
+        EndingRequests::EndByRequest();
     }
     switch (check.outcome) {
     case ReleaseCheckOutcome::Newer:
@@ -135,15 +86,15 @@ int RunCatalogueCommand(bool json) {
         }
         return 2;
     }
-    const EndingSignals signals;
+    const EndingRequests endingRequests;
     CatalogueFetchResult fetch = Fetch();
     const std::vector<UpdateEntry> entries =
         fetch.fetched ? LoadCatalogue(fetch.catalogue).entries : std::vector<UpdateEntry>{};
-    if (EndingSignals::Received()) {
+    if (EndingRequests::Received()) {
         if (json) {
             PrintJson(Outcome("interrupted", "Interrupted."));
         }
-        EndingSignals::EndBySignal();
+        EndingRequests::EndByRequest();
     }
     if (!fetch.fetched) {
         if (json) {
@@ -198,12 +149,12 @@ int RunDownloadCommand(int index, const std::string& path) {
             return 1;
         }
     }
-    const EndingSignals signals;
+    const EndingRequests endingRequests;
     CatalogueFetchResult fetch = Fetch();
     const std::vector<UpdateEntry> entries =
         fetch.fetched ? LoadCatalogue(fetch.catalogue).entries : std::vector<UpdateEntry>{};
-    if (EndingSignals::Received()) {
-        EndingSignals::EndBySignal();
+    if (EndingRequests::Received()) {
+        EndingRequests::EndByRequest();
     }
     if (!fetch.fetched) {
         return 1;
@@ -216,9 +167,9 @@ int RunDownloadCommand(int index, const std::string& path) {
     const UpdateEntry& entry = entries[static_cast<std::size_t>(index)];
     const std::string target = path.empty() ? ProposedFileName(entry.fileName) : path;
     const TransferResult result =
-        DownloadUpdateFile(entry.url, target, [] { return EndingSignals::Received(); });
+        DownloadUpdateFile(entry.url, target, [] { return EndingRequests::Received(); });
     if (static_cast<std::uint32_t>(result.status) == kTransferStatusStopped) {
-        EndingSignals::EndBySignal();
+        EndingRequests::EndByRequest();
     }
     if (result.Rejected()) {
         std::cerr << TerminalSafe(RejectedDownloadText(result, target)) << '\n';

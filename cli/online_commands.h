@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The maker's catalogue from a terminal: `check-release`, `catalogue` and
 // `download INDEX [-o PATH]`. Each names the server it asks when standard
-// error is a terminal, and on SIGINT, SIGTERM or SIGHUP ends by that signal
-// without leaving a temporary file behind.
+// error is a terminal, and on a request to end (Ctrl-C; on Linux SIGINT,
+// SIGTERM or SIGHUP, and it ends by that signal) ends as that request would
+// have ended it, without leaving a temporary file behind.
 #pragma once
 
 #include <string>

@@ -4,20 +4,22 @@
 // while the charger restarts, and a summary of the link at the end.
 #include "update_command.h"
 
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
+#include <csignal>  // sig_atomic_t
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "console.h"
+#include "device/device_name.h"
 #include "device/device_watcher.h"
 #include "device/serial_node.h"
 #include "device/serial_port.h"
-#include "device/virtual/virtual_devices.h"
+#include "device_argument.h"
 #include "image/update_image.h"
 #include "output.h"
 #include "port_diagnosis.h"
@@ -43,17 +45,16 @@ constexpr char kInterruptedBeforeTransfer[] =
 // firmware for its bootloader.
 volatile std::sig_atomic_t transferStarted = 0;
 
-// Ctrl-C (and SIGTERM, SIGHUP) ends the program at once: the kernel closes
-// the device, and the ports give up exclusive mode so that the next run can
-// open them.
-void OnInterrupt(int /*signal*/) {
+// Ctrl-C (and the other ending requests) ends the program at once: the
+// system closes the device, and the ports give up exclusive mode so that
+// the next run can open them.
+void OnInterrupt() {
     ReleaseSerialPortsForExit();
     const bool started = transferStarted != 0;
-    [[maybe_unused]] const ssize_t n =
-        started ? ::write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1)
-                : ::write(STDERR_FILENO, kInterruptedBeforeTransfer,
-                          sizeof kInterruptedBeforeTransfer - 1);
-    ::_exit(130);
+    WriteErrorNow(started ? std::string_view(kInterrupted, sizeof kInterrupted - 1)
+                          : std::string_view(kInterruptedBeforeTransfer,
+                                             sizeof kInterruptedBeforeTransfer - 1));
+    ExitNow(130);
 }
 
 class TerminalHost : public UpgradeHost {
@@ -65,7 +66,7 @@ public:
           m_table(std::move(table)),
           m_selected(selected),
           m_quiet(quiet),
-          m_isTerminal(::isatty(STDOUT_FILENO) != 0),
+          m_isTerminal(StdoutIsTerminal()),
           m_maxAttempts(maxAttempts) {}
 
     // Why the file was rejected, as the load reported it (empty: it said so
@@ -192,24 +193,6 @@ private:
     DeviceWatcher m_watcher;
 };
 
-// NAME as `list` shows it, or a serial node path, as a device name.
-std::string DeviceNameFor(const std::string& device) {
-    if (device.empty() || device[0] != '/') {
-        return device;
-    }
-    std::error_code error;
-    const std::string node = std::filesystem::weakly_canonical(device, error).string();
-    if (const auto port = ComNumberForTty(std::filesystem::path(node).filename().string())) {
-        return "COM" + std::to_string(*port);
-    }
-    for (const VirtualSerialDevice& serial : ReadVirtualDevices().serial) {
-        if (serial.node == device || serial.node == node) {
-            return "COM" + std::to_string(serial.portNumber);
-        }
-    }
-    return device;
-}
-
 const char* OutcomeName(UpgradeOutcome outcome) {
     switch (outcome) {
     case UpgradeOutcome::Completed:
@@ -262,6 +245,18 @@ std::string FileRejectionReason(const UpgradeReport& report, bool serial, const 
     }
 }
 
+// A serial port that discovery does not list but that the system opens by
+// its name (a port some drivers, and Wine's COM links, keep out of the
+// system's device lists) is upgraded as a plain port.
+bool NamedPortOpens(const std::string& deviceName) {
+    const std::optional<DeviceName> name = ParseDeviceName(deviceName);
+    if (!name || name->kind != DeviceKind::Serial || name->number == 0) {
+        return false;
+    }
+    const std::optional<std::string> node = SerialNodeForComNumber(name->number);
+    return node && ProbeSerialPort(*node) != PortProbe::Unavailable;
+}
+
 // Every way out under --json prints one object with the outcome and the
 // reason.
 void PrintJson(nlohmann::json out) {
@@ -273,17 +268,18 @@ void PrintJson(nlohmann::json out) {
 int RunUpdateCommand(const std::string& path, const std::string& device, bool json) {
     // A closed output (`| head`) must not end an upgrade half-way: writes
     // then fail, the run goes on, and the exit status says so.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-    std::signal(SIGHUP, OnInterrupt);
+    IgnoreClosedOutput();
+    EndAtOnceOnInterrupt(OnInterrupt);
     NonceSource nonces(
         static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
 
     const std::string deviceName = DeviceNameFor(device);
     DeviceTable table;
     const DeviceTableRebuild rebuild = table.Rebuild(true, false);
-    const int selected = table.IndexOf(deviceName);
+    int selected = table.IndexOf(deviceName);
+    if (selected < 0 && NamedPortOpens(deviceName)) {
+        selected = table.AddNamedPort(deviceName);
+    }
     if (selected < 0) {
         const std::string reason =
             "no device " + device +

@@ -14,7 +14,6 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${VELMORIN_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-add_library(GTest::gtest_main ALIAS gtest_main)
 
 # The Linux simulator that plays the chargers behind Wine's COM ports.
 set(VELMORIN_HOST_SIM ${PROJECT_SOURCE_DIR}/build/debug/sim/velmorin-sim CACHE FILEPATH
@@ -41,7 +40,8 @@ function(velmorin_wine_test name)
 endfunction()
 
 velmorin_wine_test(win_image_tests image/des_bit_array.cpp image/update_file_test.cpp)
-velmorin_wine_test(win_online_tests online/catalogue_test.cpp support/http_server.cpp)
+velmorin_wine_test(win_online_tests online/catalogue_test.cpp online/windows/private_directory_test.cpp
+                   support/http_server.cpp)
 velmorin_wine_test(win_session_tests session/download_flow_test.cpp)
 
 # The serial upgrade through a COM port of the Wine prefix, with a recording
@@ -63,3 +63,8 @@ add_test(NAME win_cli_tests
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/cli-under-wine
                  $<TARGET_FILE:velmorin-cli> ${VELMORIN_HOST_SIM})
 set_tests_properties(win_cli_tests PROPERTIES LABELS wine TIMEOUT 900)
+
+# The installer: installs, runs and uninstalls silently.
+add_test(NAME win_installer_test
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/installer-under-wine ${VELMORIN_SETUP})
+set_tests_properties(win_installer_test PROPERTIES LABELS wine TIMEOUT 300)

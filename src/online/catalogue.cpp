@@ -2,8 +2,6 @@
 // Fetching and reading the update catalogue.
 #include "online/catalogue.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -15,6 +13,8 @@
 #include <fstream>
 
 #include "image/update_image.h"
+#include "online/http_address.h"
+#include "online/private_directory.h"
 #include "online/private_profile.h"
 
 #ifndef VELMORIN_DEFAULT_UPDATE_SERVER
@@ -81,22 +81,6 @@ std::string SettingProblem(const char* variable) {
     }
     return std::string(variable) + "=" + value + ": the variable takes host[:port] (for example " +
            variable + "=update.example.com:8080), without http:// or a path";
-}
-
-// A private directory (mode 700) in the system's temporary directory.
-std::filesystem::path MakePrivateDirectory(std::string& error) {
-    std::error_code ignored;
-    std::filesystem::path base = std::filesystem::temp_directory_path(ignored);
-    if (base.empty()) {
-        base = "/tmp";
-    }
-    std::string pattern = (base / "velmorin-catalogue-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        error =
-            "cannot create a temporary directory in " + base.string() + ": " + std::strerror(errno);
-        return {};
-    }
-    return pattern;
 }
 
 long MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
@@ -167,7 +151,8 @@ CatalogueFetchResult TryFetchCatalogue(const CatalogueFetch& how) {
     };
 
     std::string directoryError;
-    const std::filesystem::path directory = MakePrivateDirectory(directoryError);
+    const std::filesystem::path directory =
+        MakePrivateDirectory("velmorin-catalogue-", directoryError);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(how.bothWaitMs);
     const struct {
@@ -178,7 +163,7 @@ CatalogueFetchResult TryFetchCatalogue(const CatalogueFetch& how) {
     for (std::size_t i = 0; i < std::size(servers) && !directory.empty(); ++i) {
         const std::string& host = servers[i].host;
         if (std::string problem = SettingProblem(servers[i].variable); !problem.empty()) {
-            failure.status = static_cast<std::int32_t>(kTransferStatusBase | 3);  // malformed URL
+            failure.status = TransferStatus(kTransferMalformedAddress);
             fail(problem);
             continue;
         }
@@ -216,7 +201,7 @@ CatalogueFetchResult TryFetchCatalogue(const CatalogueFetch& how) {
         }
     }
     if (directory.empty()) {
-        failure.status = static_cast<std::int32_t>(kTransferStatusBase | 23);  // write error
+        failure.status = TransferStatus(kTransferWriteError);
         fail(directoryError);
     } else {
         std::error_code ignored;

@@ -113,7 +113,7 @@ struct CatalogueFetchResult {
 };
 
 // Fetches the catalogue into a file of its own in a private temporary
-// directory (made with mkdtemp), from the update server, else from the
+// directory (MakePrivateDirectory), from the update server, else from the
 // fallback server. A failed or stopped fetch leaves nothing behind; a
 // fetched catalogue stays until LoadCatalogue has read it or the result is
 // dropped.

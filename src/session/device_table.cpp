@@ -100,4 +100,21 @@ int DeviceTable::IndexOf(std::string_view deviceName) const {
     return -1;
 }
 
+int DeviceTable::AddNamedPort(std::string_view deviceName) {
+    const std::optional<DeviceName> name = ParseDeviceName(deviceName);
+    if (!name || name->kind != DeviceKind::Serial || name->number == 0) {
+        return -1;
+    }
+    const std::string portName = "COM" + std::to_string(name->number);
+    if (const int listed = IndexOf(portName); listed >= 0) {
+        return listed;
+    }
+    if (m_count >= kMaxDeviceEntries) {
+        return -1;
+    }
+    m_slots[static_cast<std::size_t>(m_count)] =
+        DeviceEntry{std::string(kPlainPortModel), "", portName, false};
+    return m_count++;
+}
+
 }  // namespace velmorin

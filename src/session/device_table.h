@@ -61,6 +61,11 @@ public:
     // The index of the entry named `deviceName` (as SameDeviceName compares
     // names), or -1.
     int IndexOf(std::string_view deviceName) const;
+    // Lists a serial port that discovery did not list, by its name, as a
+    // plain port: a port given by name (COM1 to COM256, as ParseDeviceName
+    // reads it) is opened by that name. The index of its entry (the existing
+    // one when it is listed already); -1 for another name or a full table.
+    int AddNamedPort(std::string_view deviceName);
 
 private:
     std::array<DeviceEntry, kMaxDeviceEntries> m_slots;

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-// One running copy per program file name: a lock on "<base name>.lock" in
-// the user's runtime directory (else the temporary directory, with the user
-// id in the name), held for the life of the process.
+// One running copy per program file name for each user: the first copy
+// holds a system-wide name (a lock file, a named mutex) for its lifetime,
+// and a later copy finds it taken.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace velmorin {
@@ -19,7 +20,9 @@ public:
     bool IsFirst() const { return m_first; }
 
 private:
-    int m_fd = -1;
+    // The platform's hold on the name.
+    struct Native;
+    std::unique_ptr<Native> m_native;
     bool m_first = false;
 };
 

@@ -215,8 +215,10 @@ TEST_F(CatalogueTest, HostileOrBrokenServers) {
     EXPECT_TRUE(fetch.fetched);
     const std::filesystem::path fetched = fetch.catalogue.Path();
     EXPECT_EQ(fetched.parent_path().parent_path(), m_temporary);
-    EXPECT_EQ(std::filesystem::status(fetched.parent_path()).permissions(),
-              std::filesystem::perms::owner_all);
+    if (testing::FileModesAreReal()) {  // Windows' access lists are checked on their own
+        EXPECT_EQ(std::filesystem::status(fetched.parent_path()).permissions(),
+                  std::filesystem::perms::owner_all);
+    }
     EXPECT_TRUE(std::filesystem::is_empty(m_directory.Path()));
     LoadCatalogue(fetch.catalogue);
     EXPECT_TRUE(fetch.catalogue.Path().empty());

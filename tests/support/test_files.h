@@ -44,6 +44,10 @@ void SetEnvironment(const std::string& name, const std::optional<std::string>& v
 // This process's ID (platform).
 int ProcessId();
 
+// Whether std::filesystem's permissions are the file system's own (POSIX
+// modes); on Windows they are made up from the read-only mark.
+bool FileModesAreReal();
+
 // Something in the file system that opens but is no regular file, for the
 // readers' type checks: a FIFO made in `directory` (POSIX), or the null
 // device (Windows, where a FIFO cannot be made as a file).

@@ -70,8 +70,8 @@ TEST_F(SerialUpgradeOverComTest, PayloadsArriveIntactWithTheWindowsTexts) {
         int progressMaximum;
     };
     const Row rows[] = {
-        {"partial last block, whole-file form", 1000, SealedForm::WholeFile, 62},
-        {"32 KiB, header form", 32768, SealedForm::HeaderOnly, 2048},
+        {"partial last block", 1000, SealedForm::WholeFile, 62},
+        {"32 KiB", 32768, SealedForm::WholeFile, 2048},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

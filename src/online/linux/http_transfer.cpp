@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -15,7 +14,30 @@
 #include <cstring>
 #include <random>
 
+#include "online/http_address.h"
+
 namespace velmorin {
+
+// Failures carry libcurl's own codes, which the shared names stand for.
+static_assert(kTransferUnsupportedProtocol == CURLE_UNSUPPORTED_PROTOCOL);
+static_assert(kTransferFailedInit == CURLE_FAILED_INIT);
+static_assert(kTransferMalformedAddress == CURLE_URL_MALFORMAT);
+static_assert(kTransferHostNotResolved == CURLE_COULDNT_RESOLVE_HOST);
+static_assert(kTransferCannotConnect == CURLE_COULDNT_CONNECT);
+static_assert(kTransferWeirdServerReply == CURLE_WEIRD_SERVER_REPLY);
+static_assert(kTransferPartialFile == CURLE_PARTIAL_FILE);
+static_assert(kTransferWriteError == CURLE_WRITE_ERROR);
+static_assert(kTransferOutOfMemory == CURLE_OUT_OF_MEMORY);
+static_assert(kTransferTimedOut == CURLE_OPERATION_TIMEDOUT);
+static_assert(kTransferSecureConnectError == CURLE_SSL_CONNECT_ERROR);
+static_assert(kTransferAborted == CURLE_ABORTED_BY_CALLBACK);
+static_assert(kTransferTooManyRedirects == CURLE_TOO_MANY_REDIRECTS);
+static_assert(kTransferGotNothing == CURLE_GOT_NOTHING);
+static_assert(kTransferSendError == CURLE_SEND_ERROR);
+static_assert(kTransferReceiveError == CURLE_RECV_ERROR);
+static_assert(kTransferPeerNotVerified == CURLE_PEER_FAILED_VERIFICATION);
+static_assert(kTransferTooLarge == CURLE_FILESIZE_EXCEEDED);
+
 namespace {
 
 struct Sink {
@@ -52,55 +74,6 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
 int AskStop(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     const auto* stop = static_cast<const std::function<bool()>*>(user);
     return (*stop)() ? 1 : 0;
-}
-
-std::int32_t Status(std::uint32_t code) {
-    return static_cast<std::int32_t>(kTransferStatusBase | (code & 0xFFFF));
-}
-
-bool IsWebAddress(const std::string& url) {
-    const auto starts = [&](const char* scheme) {
-        const std::string prefix(scheme);
-        if (url.size() < prefix.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < prefix.size(); ++i) {
-            if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) {
-                return false;
-            }
-        }
-        return true;
-    };
-    return starts("http://") || starts("https://");
-}
-
-// "host:port" of an address, so that every failure names the server it
-// concerns; the address itself when it cannot be taken apart.
-std::string HostOf(const char* url) {
-    std::string host = url;
-    CURLU* parts = curl_url();
-    if (curl_url_set(parts, CURLUPART_URL, url, 0) == CURLUE_OK) {
-        char* name = nullptr;
-        char* port = nullptr;
-        if (curl_url_get(parts, CURLUPART_HOST, &name, 0) == CURLUE_OK) {
-            host = name;
-            if (curl_url_get(parts, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-                host += std::string(":") + port;
-            }
-        }
-        curl_free(name);
-        curl_free(port);
-    }
-    curl_url_cleanup(parts);
-    return host;
-}
-
-// "10 s", "1.5 s".
-std::string Seconds(long milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, milliseconds % 1000 == 0 ? "%.0f s" : "%.1f s",
-                  static_cast<double>(milliseconds) / 1000.0);
-    return text;
 }
 
 const char* KindOf(mode_t mode) {
@@ -210,18 +183,18 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     TransferResult result;
     if (!initialised) {
-        result.status = Status(CURLE_FAILED_INIT);
+        result.status = TransferStatus(CURLE_FAILED_INIT);
         result.message = curl_easy_strerror(CURLE_FAILED_INIT);
         return result;
     }
     if (!IsWebAddress(url)) {
-        result.status = Status(CURLE_UNSUPPORTED_PROTOCOL);
-        result.message = "Only http and https addresses are fetched.";
+        result.status = TransferStatus(CURLE_UNSUPPORTED_PROTOCOL);
+        result.message = kOnlyWebAddresses;
         return result;
     }
     const Target target = ResolveTarget(path);
     if (!target.problem.empty()) {
-        result.status = Status(CURLE_WRITE_ERROR);
+        result.status = TransferStatus(CURLE_WRITE_ERROR);
         result.message = target.problem;
         return result;
     }
@@ -230,7 +203,7 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
     sink.limit = limits.maxBytes;
     sink.fd = CreateTemporary(target.path, target.exists, temporary);
     if (sink.fd < 0) {
-        result.status = Status(CURLE_WRITE_ERROR);
+        result.status = TransferStatus(CURLE_WRITE_ERROR);
         result.message = "cannot create " + temporary.string() + ": " + std::strerror(errno);
         return result;
     }
@@ -238,7 +211,7 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
     CURL* curl = curl_easy_init();
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
@@ -273,30 +246,27 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
     written = ::close(sink.fd) == 0 && written;
 
     if (code == CURLE_OK && httpStatus >= 400) {
-        result.status = Status(static_cast<std::uint32_t>(httpStatus));
-        result.message = host + ": the server answered HTTP " + std::to_string(httpStatus) + ".";
+        result.status = TransferStatus(static_cast<std::uint32_t>(httpStatus));
+        result.message = HttpErrorMessage(host, httpStatus);
     } else if (sink.tooLarge) {
-        result.status = Status(CURLE_FILESIZE_EXCEEDED);
-        result.message =
-            host + ": the answer is larger than " + std::to_string(limits.maxBytes) + " bytes.";
+        result.status = TransferStatus(CURLE_FILESIZE_EXCEEDED);
+        result.message = TooLargeMessage(host, limits.maxBytes);
     } else if (code == CURLE_ABORTED_BY_CALLBACK) {
         result.status = static_cast<std::int32_t>(kTransferStatusStopped);
-        result.message = host + ": Interrupted.";
+        result.message = StoppedMessage(host);
     } else if (code == CURLE_WRITE_ERROR && sink.writeErrno != 0) {
-        result.status = Status(code);
+        result.status = TransferStatus(code);
         result.message =
             "cannot write " + temporary.string() + ": " + std::strerror(sink.writeErrno);
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
-        result.status = Status(code);
-        result.message =
-            host + ": " + curl_easy_strerror(code) + ", " +
-            (connectedAfterUs > 0 ? "no answer within " + Seconds(limits.totalTimeoutMs)
-                                  : "no connection within " + Seconds(limits.connectTimeoutMs));
+        result.status = TransferStatus(code);
+        result.message = TimedOutMessage(host, connectedAfterUs > 0, limits.connectTimeoutMs,
+                                         limits.totalTimeoutMs);
     } else if (code != CURLE_OK) {
-        result.status = Status(code);
+        result.status = TransferStatus(code);
         result.message = host + ": " + curl_easy_strerror(code);
     } else if (!written) {
-        result.status = Status(CURLE_WRITE_ERROR);
+        result.status = TransferStatus(CURLE_WRITE_ERROR);
         result.message = "cannot write " + temporary.string() + ": " + std::strerror(errno);
     }
     std::error_code error;
@@ -311,7 +281,7 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
         // appeared at the name since is replaced, never written through.
         std::filesystem::rename(temporary, target.path, error);
         if (error) {
-            result.status = Status(CURLE_WRITE_ERROR);
+            result.status = TransferStatus(CURLE_WRITE_ERROR);
             result.message = "cannot write " + target.path.string() + ": " + error.message();
         } else {
             result.replaced = target.exists;

@@ -22,6 +22,10 @@ int ProcessId() {
     return static_cast<int>(::getpid());
 }
 
+bool FileModesAreReal() {
+    return true;
+}
+
 std::filesystem::path MakeNonRegularFile(const std::filesystem::path& directory) {
     const auto fifo = directory / "pipe.bin";
     if (::mkfifo(fifo.c_str(), 0600) != 0) {

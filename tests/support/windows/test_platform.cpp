@@ -19,6 +19,10 @@ int ProcessId() {
     return static_cast<int>(::GetCurrentProcessId());
 }
 
+bool FileModesAreReal() {
+    return false;
+}
+
 std::filesystem::path MakeNonRegularFile(const std::filesystem::path&) {
     return "NUL";
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Finding out what keeps a serial port from opening.
+// Finding out what keeps a serial port from opening on Linux: who holds
+// it, and which group or udev rule gives access.
 #include "port_diagnosis.h"
 
 #include <grp.h>
@@ -11,6 +12,19 @@
 #include "device/node_holders.h"
 
 namespace velmorin::cli {
+namespace {
+
+// The udev rule that gives the logged-in user a charger's serial port and
+// keeps ModemManager from probing it; the project installs it.
+constexpr char kSerialUdevRule[] =
+    "SUBSYSTEM==\"tty\", ATTRS{product}==\"Varno*\", MODE=\"0660\", TAG+=\"uaccess\", "
+    "ENV{ID_MM_DEVICE_IGNORE}=\"1\"";
+constexpr char kHidUdevRule[] =
+    "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"0483\", ATTRS{idProduct}==\"575[0-9a-fA-F]\", "
+    "MODE=\"0660\", TAG+=\"uaccess\"";
+constexpr char kUdevRulePath[] = "/etc/udev/rules.d/70-kestrion.rules";
+
+}  // namespace
 
 std::vector<std::string> ExplainPortFailure(const std::string& node, int error,
                                             std::uint32_t rateRefused) {

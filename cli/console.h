@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// What the program needs of the terminal (the console on Windows) it runs
+// in and of the requests to end it, one file per platform behind this: the
+// text encoding, whether an output is a terminal, and Ctrl-C and its kin
+// (SIGINT, SIGTERM and SIGHUP on Linux; Ctrl-C, Ctrl-Break and a closed
+// console window on Windows).
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+namespace velmorin::cli {
+
+// Sets up how text goes out: the program's own texts, and the chargers'
+// and catalogue's once converted, are UTF-8 (the character type on Linux,
+// the console's code page on Windows). Call it first in main.
+void SetUpTextEncoding();
+
+// True when standard output (standard error) is a terminal, not a file or
+// a pipe.
+bool StdoutIsTerminal();
+bool StderrIsTerminal();
+
+// A write to a closed output (`| head`) fails and the program goes on,
+// rather than the program ending there.
+void IgnoreClosedOutput();
+
+// From now on a request to end the program runs `onInterrupt` and nothing
+// else of the program: it must end the program with ExitNow. On Linux it
+// runs in a signal handler, so it may only make system calls; on Windows
+// on a thread of its own while the program's threads go on.
+void EndAtOnceOnInterrupt(void (*onInterrupt)());
+
+// Writes `text` to standard error past the C library's buffers (safe where
+// EndAtOnceOnInterrupt's function runs).
+void WriteErrorNow(std::string_view text);
+
+// Ends the program at once with `status`, without the C library's exit
+// handlers; open devices are closed by the system.
+[[noreturn]] void ExitNow(int status);
+
+// While an object lives, a request to end the program is only noted, so
+// that the work under way ends early and removes its temporary files; the
+// handling that was there before comes back with the object's end.
+class EndingRequests {
+public:
+    EndingRequests();
+    ~EndingRequests();
+    EndingRequests(const EndingRequests&) = delete;
+    EndingRequests& operator=(const EndingRequests&) = delete;
+
+    // True once a request has come.
+    static bool Received();
+
+    // Says "Interrupted." on standard error and ends the program as the
+    // request would have ended it without this object (the caller has
+    // cleaned up by now). Only after Received().
+    [[noreturn]] static void EndByRequest();
+
+private:
+    // The handling to put back.
+    struct Previous;
+    std::unique_ptr<Previous> m_previous;
+};
+
+}  // namespace velmorin::cli

@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: MIT
+// The terminal and the ending signals on Linux: SIGINT (Ctrl-C), SIGTERM
+// (kill) and SIGHUP (a closed terminal).
+#include "console.h"
+
+#include <langinfo.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+
+namespace velmorin::cli {
+namespace {
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The function EndAtOnceOnInterrupt was given.
+void (*interruptFunction)() = nullptr;
+
+void OnInterrupt(int /*signal*/) {
+    interruptFunction();
+}
+
+// The signal that asked the program to end while an EndingRequests object
+// lived, 0 while none did.
+volatile std::sig_atomic_t endingSignal = 0;
+
+void OnEndingSignal(int signal) {
+    endingSignal = signal;
+}
+
+}  // namespace
+
+// hidapi turns the chargers' USB strings (UTF-8 in sysfs) into wide text
+// with the locale's character type; in the C locale, which a program has
+// until it sets one, every non-ASCII string turns out empty. The character
+// type comes from the environment when that names a UTF-8 locale, else it
+// is C.UTF-8: the program's own texts are UTF-8 whatever the locale. Only
+// the character type changes: numbers print as they do in the C locale.
+void SetUpTextEncoding() {
+    const char* chosen = std::setlocale(LC_CTYPE, "");
+    if (chosen != nullptr && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) {
+        return;
+    }
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
+        std::setlocale(LC_CTYPE, "C");
+    }
+}
+
+bool StdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) != 0;
+}
+
+bool StderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) != 0;
+}
+
+void IgnoreClosedOutput() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void EndAtOnceOnInterrupt(void (*onInterrupt)()) {
+    interruptFunction = onInterrupt;
+    for (const int signal : kEndingSignals) {
+        std::signal(signal, OnInterrupt);
+    }
+}
+
+void WriteErrorNow(std::string_view text) {
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+void ExitNow(int status) {
+    ::_exit(status);
+}
+
+struct EndingRequests::Previous {
+    struct sigaction actions[std::size(kEndingSignals)]{};
+};
+
+EndingRequests::EndingRequests() : m_previous(std::make_unique<Previous>()) {
+    struct sigaction action {};
+    action.sa_handler = OnEndingSignal;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &action, &m_previous->actions[i]);
+    }
+}
+
+EndingRequests::~EndingRequests() {
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &m_previous->actions[i], nullptr);
+    }
+}
+
+bool EndingRequests::Received() {
+    return endingSignal != 0;
+}
+
+// Ends the program by the signal it received, so that its parent sees it
+// ended by that signal.
+void EndingRequests::EndByRequest() {
+    const int signal = endingSignal;
+    std::cout.flush();
+    std::cerr << "Interrupted.\n";
+    std::cerr.flush();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+}  // namespace velmorin::cli
