@@ -93,6 +93,38 @@ TEST(DeviceTable, ChargersPlainPortsAndRoom) {
     EXPECT_EQ(table.At(-1).deviceName, "");
 }
 
+// A port given by name joins the table as a plain port under its canonical
+// name; other names, and a full table, are refused.
+TEST(DeviceTable, PortsGivenByName) {
+    DeviceTable table;
+    table.Fill({Record("USB Serial Port (COM7)", 1, "Varno ABC", "##0001A2B3#/dev/ttyUSB0")},
+               false);
+    struct Row {
+        const char* name;
+        int index;  // -1: refused
+        const char* listedAs;
+    };
+    const Row rows[] = {
+        {"com5", 1, "COM5"},     {"COM5", 1, "COM5"}, {"COM7", 0, "COM7"},  // listed already
+        {"COM256", 2, "COM256"}, {"COM257", -1, ""},  {"COMx", -1, ""},
+        {"HID0", -1, ""},        {"ttyUSB0", -1, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(table.AddNamedPort(row.name), row.index);
+        if (row.index >= 0) {
+            EXPECT_EQ(table.At(row.index).deviceName, row.listedAs);
+        }
+    }
+    EXPECT_EQ(table.Count(), 3);
+    EXPECT_TRUE(table.At(1).IsPlainPort());
+    EXPECT_EQ(table.At(0).modelText, "Varno ABC");  // the charger's entry is left as it was
+
+    const std::vector<DiscoveredDevice> many(32, Record("Communications Port (COM1)", 0));
+    table.Fill(many, true);
+    EXPECT_EQ(table.AddNamedPort("COM5"), -1);
+}
+
 // The refresh rules: the list and the Update button follow the table only
 // while the list is live; no device always disables Update.
 TEST(DeviceList, RefreshRules) {
