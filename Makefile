@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # The two commands of the README, and a few more for developers.
-.PHONY: all deps run test build tsan vm-test bench fuzz format lint clean
+.PHONY: all deps run test build tsan vm-test windows bench fuzz format lint clean
 
 all: build
 
@@ -17,16 +17,20 @@ run: deps
 	cmake --build --preset release --target velmorin-cli velmorin-sim velmorin
 	./scripts/run-demo build/release
 
-# Every test: formatting and layering, then a debug build, a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer, the core's tests under
-# ThreadSanitizer, and the debug programs against the kernel's USB drivers in
-# a virtual machine.
+# Every test: formatting and layering, then a debug build, the Windows
+# programs cross-built and tested under Wine (against the debug tree's
+# simulator), a build with AddressSanitizer and UndefinedBehaviorSanitizer,
+# the core's tests under ThreadSanitizer, and the debug programs against the
+# kernel's USB drivers in a virtual machine.
 test: deps
 	./scripts/check-format
 	./scripts/check-layers
 	cmake --preset debug
 	cmake --build --preset debug
 	ctest --preset debug
+	cmake --preset windows
+	cmake --build --preset windows
+	xvfb-run -a -s "-screen 0 1280x800x24" ctest --preset windows
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
@@ -34,6 +38,12 @@ test: deps
 	cmake --build --preset tsan
 	ctest --preset tsan
 	./scripts/vm-test build/debug
+
+# velmorin.exe, velmorin-cli.exe, velmorin-setup.exe and the portable zip in
+# build/windows, cross-built with mingw-w64.
+windows: deps
+	cmake --preset windows
+	cmake --build --preset windows
 
 # The core's tests under ThreadSanitizer (no GUI, no CLI end-to-end tests).
 tsan: deps

@@ -19,6 +19,8 @@ add_subdirectory(${VELMORIN_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EX
 set(VELMORIN_HOST_SIM ${PROJECT_SOURCE_DIR}/build/debug/sim/velmorin-sim CACHE FILEPATH
     "velmorin-sim of a Linux build, for the tests through Wine's COM ports")
 set(VELMORIN_WITH_SIM_PORT ${CMAKE_CURRENT_SOURCE_DIR}/windows/with-sim-port)
+# The known-answer vectors as Wine shows them (the Linux root is drive Z:).
+string(REPLACE "/" "\\" VELMORIN_KNOWN_ANSWERS_WINDOWS "Z:${CMAKE_CURRENT_SOURCE_DIR}/data/known-answers")
 
 add_library(velmorin_test_files STATIC
   support/test_files.cpp
@@ -68,3 +70,26 @@ set_tests_properties(win_cli_tests PROPERTIES LABELS wine TIMEOUT 900)
 add_test(NAME win_installer_test
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/installer-under-wine ${VELMORIN_SETUP})
 set_tests_properties(win_installer_test PROPERTIES LABELS wine TIMEOUT 300)
+
+# The native window driven through its control IDs against the simulator
+# (and, with --screenshot, the README's pictures: scripts/screenshot-windows),
+# and its controls on real windows; both need a display (Xvfb).
+add_executable(win32_dialog_test windows/win32_dialog_test.cpp)
+target_link_libraries(win32_dialog_test PRIVATE velmorin_win32 windowscodecs uuid velmorin_warnings)
+target_link_options(win32_dialog_test PRIVATE -municode)
+add_executable(win32_controls_tests windows/win32_controls_test.cpp)
+target_link_libraries(win32_controls_tests PRIVATE velmorin_win32 GTest::gtest_main
+                                                   velmorin_warnings)
+set(VELMORIN_XVFB_RUN ${CMAKE_CURRENT_SOURCE_DIR}/windows/on-display)
+add_test(NAME win32_dialog_test
+         COMMAND ${VELMORIN_WITH_SIM_PORT} COM8 --model-code 0x21 --
+                 ${CMAKE_CURRENT_SOURCE_DIR}/windows/payload-arrives
+                 ${CMAKE_CURRENT_SOURCE_DIR}/data/known-answers/whole-file.payload
+                 ${VELMORIN_XVFB_RUN} ${PROJECT_SOURCE_DIR}/scripts/wine-run
+                 $<TARGET_FILE:win32_dialog_test> ${VELMORIN_KNOWN_ANSWERS_WINDOWS}\\whole-file.bin COM8)
+add_test(NAME win32_controls_tests
+         COMMAND ${VELMORIN_XVFB_RUN} ${PROJECT_SOURCE_DIR}/scripts/wine-run
+                 $<TARGET_FILE:win32_controls_tests> --gtest_brief=1)
+set_tests_properties(win32_dialog_test win32_controls_tests PROPERTIES LABELS wine TIMEOUT 600
+                     RESOURCE_LOCK wine-desktop
+                     ENVIRONMENT "VELMORIN_HOST_SIM=${VELMORIN_HOST_SIM}")
