@@ -7,7 +7,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmorin::cli {
 
@@ -15,6 +17,12 @@ namespace velmorin::cli {
 // and catalogue's once converted, are UTF-8 (the character type on Linux,
 // the console's code page on Windows). Call it first in main.
 void SetUpTextEncoding();
+
+// The program's arguments, the program's name first, as the texts the core
+// takes for file names and the rest: the bytes as they came on Linux; UTF-8
+// on Windows, read from the wide command line, since `argv` holds them in
+// the ANSI code page, where a name outside it is lost.
+std::vector<std::string> ArgumentsAsText(int argc, char** argv);
 
 // True when standard output (standard error) is a terminal, not a file or
 // a pipe.

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "image/file_info_display.h"
+#include "image/file_path.h"
 #include "image/update_image.h"
 #include "output.h"
 #include "terminal_text.h"
@@ -73,7 +74,7 @@ std::string RejectionText(const ImageCheck& check, const RecordedFileInfo& displ
 int RunInfoCommand(const std::string& path, bool json) {
     RecordedFileInfo display;
     UpdateImage image;
-    const ImageCheck check = CheckUpdateFile(path, image, display);
+    const ImageCheck check = CheckUpdateFile(PathFromText(path), image, display);
     const UpdateHeader header = image.Header();
 
     if (json) {

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "console.h"
 #include "info_command.h"
@@ -15,9 +17,9 @@ namespace {
 
 // The first argument that is not an option names the command; CLI11 would
 // only say that a command is required.
-bool RefuseUnknownCommand(const CLI::App& app, int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
+bool RefuseUnknownCommand(const CLI::App& app, const std::vector<std::string>& arguments) {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
         if (argument.empty() || argument.front() == '-') {
             continue;
         }
@@ -85,11 +87,18 @@ int main(int argc, char** argv) {
                          "where to save it: a regular file (a link is followed) or a new name "
                          "(default: its file name in this directory)");
 
-    if (RefuseUnknownCommand(app, argc, argv)) {
+    // File names reach the core as the texts it takes (UTF-8 on Windows).
+    const std::vector<std::string> arguments = velmorin::cli::ArgumentsAsText(argc, argv);
+    if (RefuseUnknownCommand(app, arguments)) {
         return 2;
     }
     try {
-        app.parse(argc, argv);
+        // CLI11 takes the arguments after the program's name, last first.
+        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+        if (!reversed.empty()) {
+            reversed.pop_back();  // the program's name
+        }
+        app.parse(std::move(reversed));
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {

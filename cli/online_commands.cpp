@@ -2,11 +2,13 @@
 // Catalogue commands.
 #include "online_commands.h"
 
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "console.h"
 #include "image/code_page.h"
+#include "image/file_path.h"
 #include "info_command.h"
 #include "online/catalogue.h"
 #include "terminal_text.h"
@@ -144,7 +146,8 @@ int RunDownloadCommand(int index, const std::string& path) {
     }
     // A target that cannot take a download is refused before anything is fetched.
     if (!path.empty()) {
-        if (const std::string problem = DownloadTargetProblem(path); !problem.empty()) {
+        if (const std::string problem = DownloadTargetProblem(PathFromText(path));
+            !problem.empty()) {
             std::cerr << "velmorin-cli download: " << TerminalSafe(problem) << '\n';
             return 1;
         }
@@ -166,13 +169,14 @@ int RunDownloadCommand(int index, const std::string& path) {
     }
     const UpdateEntry& entry = entries[static_cast<std::size_t>(index)];
     const std::string target = path.empty() ? ProposedFileName(entry.fileName) : path;
+    const std::filesystem::path targetPath = PathFromText(target);
     const TransferResult result =
-        DownloadUpdateFile(entry.url, target, [] { return EndingRequests::Received(); });
+        DownloadUpdateFile(entry.url, targetPath, [] { return EndingRequests::Received(); });
     if (static_cast<std::uint32_t>(result.status) == kTransferStatusStopped) {
         EndingRequests::EndByRequest();
     }
     if (result.Rejected()) {
-        std::cerr << TerminalSafe(RejectedDownloadText(result, target)) << '\n';
+        std::cerr << TerminalSafe(RejectedDownloadText(result, targetPath)) << '\n';
         return 1;
     }
     if (!result.Succeeded()) {

@@ -20,6 +20,7 @@
 #include "device/serial_node.h"
 #include "device/serial_port.h"
 #include "device_argument.h"
+#include "image/file_path.h"
 #include "image/update_image.h"
 #include "output.h"
 #include "port_diagnosis.h"
@@ -233,7 +234,7 @@ std::string FileRejectionReason(const UpgradeReport& report, bool serial, const 
         if (serial) {
             SilentFileInfo display;
             UpdateImage image;
-            const ImageCheck asHeaderForm = CheckUpdateFile(path, image, display);
+            const ImageCheck asHeaderForm = CheckUpdateFile(PathFromText(path), image, display);
             if (asHeaderForm.Accepted() && asHeaderForm.form == SealedForm::HeaderOnly) {
                 return "The file is in the header form, which only HID chargers take; a serial "
                        "charger needs the whole-file form.";

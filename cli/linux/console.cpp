@@ -52,6 +52,10 @@ void SetUpTextEncoding() {
     }
 }
 
+std::vector<std::string> ArgumentsAsText(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 bool StdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
 }

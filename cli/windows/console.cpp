@@ -6,8 +6,11 @@
 #include "console.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdlib>
 #include <iostream>
 
@@ -61,6 +64,22 @@ bool IsConsole(DWORD standardHandle) {
     return ::GetConsoleMode(::GetStdHandle(standardHandle), &mode) != 0;
 }
 
+// `wide` as UTF-8; UTF-16 that is not valid becomes U+FFFD.
+std::string Utf8(std::wstring_view wide) {
+    if (wide.empty() || wide.size() > INT_MAX) {
+        return {};
+    }
+    const int length = static_cast<int>(wide.size());
+    const int needed =
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(needed), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), needed, nullptr, nullptr);
+    return text;
+}
+
 UINT previousCodePage = 0;
 
 void RestoreCodePage() {
@@ -77,6 +96,21 @@ void SetUpTextEncoding() {
         ::SetConsoleOutputCP(CP_UTF8) != 0) {
         std::atexit(RestoreCodePage);
     }
+}
+
+std::vector<std::string> ArgumentsAsText(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return std::vector<std::string>(argv, argv + argc);  // as the C runtime read them
+    }
+    std::vector<std::string> arguments;
+    arguments.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        arguments.push_back(Utf8(wide[i]));
+    }
+    ::LocalFree(wide);
+    return arguments;
 }
 
 // A console, not a file, a pipe or NUL (which the C library would take for

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "image/file_path.h"
 #include "image/update_image.h"
 #include "online/http_address.h"
 #include "online/private_directory.h"
@@ -320,11 +321,11 @@ TransferResult DownloadUpdateFile(const std::string& url, const std::filesystem:
 
 std::string RejectedDownloadText(const TransferResult& result, const std::filesystem::path& path) {
     std::string text = "The downloaded file is rejected: " + result.rejection + "\n";
-    text += std::filesystem::exists(path) ? path.string() + " is left as it was"
-                                          : "Nothing was saved as " + path.string();
+    text += std::filesystem::exists(path) ? TextOfPath(path) + " is left as it was"
+                                          : "Nothing was saved as " + TextOfPath(path);
     text += result.keptAt.empty()
                 ? "; the downloaded bytes were removed."
-                : "; the downloaded bytes are kept in " + result.keptAt.string() + ".";
+                : "; the downloaded bytes are kept in " + TextOfPath(result.keptAt) + ".";
     return text;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "image/file_path.h"
 #include "protocol/upgrade_texts.h"
 
 namespace velmorin {
@@ -15,7 +16,7 @@ std::unique_ptr<const UpdateImage> LoadFileForUpgrade(UpgradeHost& host, bool al
     host.SetStatusText(std::string(kStatusOpenFile) + path);
     host.ShowStatus(true);
     auto image = std::make_unique<UpdateImage>();
-    check = LoadUpdateImage(path, allowHeaderForm, *image, host);
+    check = LoadUpdateImage(PathFromText(path), allowHeaderForm, *image, host);
     if (!check.Accepted()) {
         return nullptr;
     }

@@ -3,6 +3,7 @@
 #include "session/download_flow.h"
 
 #include "image/code_page.h"
+#include "image/file_path.h"
 
 namespace velmorin {
 
@@ -80,14 +81,14 @@ void DownloadFlow::OnDownload() {
     m_view.Refresh();  // the status shows before the transfer blocks
 
     // The downloaded bytes are checked before they replace the file at the path.
-    const std::filesystem::path target = path;
+    const std::filesystem::path target = PathFromText(path);
     const TransferResult result = m_download(address, target);
     if (result.Rejected()) {
         // The file at the path stays as it was; the main window is given the
         // refused bytes, so that its file information shows the verdict.
         m_view.SetStatusText("Download failed.");
         if (!result.keptAt.empty()) {
-            m_deliverPath(result.keptAt.string());
+            m_deliverPath(TextOfPath(result.keptAt));
         }
         m_view.ShowMessageBox(RejectedDownloadText(result, target));
         EndDownload();

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <utility>
 
+#include "image/file_path.h"
 #include "protocol/hid_upgrade.h"
 #include "session/upgrade_dispatch.h"
 
@@ -49,7 +50,7 @@ int MainWindowLogic::DeviceWatcherFd() const {
 }
 
 bool MainWindowLogic::CheckFile() {
-    return CheckUpdateFile(m_view.PathText(), m_image, *this).Accepted();
+    return CheckUpdateFile(PathFromText(m_view.PathText()), m_image, *this).Accepted();
 }
 
 void MainWindowLogic::OnPathEdited() {

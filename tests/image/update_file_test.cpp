@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "image/file_path.h"
 #include "image/triple_des.h"
 #include "image/update_image.h"
 #include "image/update_sealer.h"
@@ -239,18 +240,55 @@ TEST_F(UpdateFileTest, FilesThatCannotBeOpened) {
     // Opening a FIFO must not block.
     const std::filesystem::path paths[] = {missing, m_dir, testing::MakeNonRegularFile(m_dir)};
     for (const auto& path : paths) {
-        SCOPED_TRACE(path.string());
+        SCOPED_TRACE(TextOfPath(path));
         RecordingDisplay check;
         UpdateImage image;
         const ImageCheck checked = CheckUpdateFile(path, image, check);
         EXPECT_EQ(checked.result, ImageLoadResult::CannotOpen);
-        EXPECT_NE(checked.openError.find(path.string()), std::string::npos);
+        EXPECT_NE(checked.openError.find(TextOfPath(path)), std::string::npos);
         EXPECT_EQ(check.events, std::vector<std::string>{"reset:"});  // no reason, no box
 
         RecordingDisplay load;
         EXPECT_EQ(LoadUpdateImage(path, true, image, load).result, ImageLoadResult::CannotOpen);
         EXPECT_EQ(load.events,
                   (std::vector<std::string>{"reset:", "box:Error open file/Error/error"}));
+    }
+}
+
+// A file name beyond ASCII, as the window and the CLI hand it over (UTF-8 on
+// Windows, the system's bytes on Linux), names the file the system holds
+// under those characters, and a message names it in the same text.
+TEST_F(UpdateFileTest, NamesBeyondAscii) {
+    struct Row {
+        const char* text;     // as the tool's texts carry it
+        const char8_t* name;  // the same characters, spelled for the file system
+    };
+    const Row rows[] = {
+        {"f\xC3\xBCr-\xE2\x82\xAC.bin", u8"f\u00FCr-\u20AC.bin"},
+        {"\xE6\x9B\xB4\xE6\x96\xB0.bin", u8"\u66F4\u65B0.bin"},
+        {"\xF0\x9F\x94\x8B.bin", u8"\U0001F50B.bin"},  // two UTF-16 units on Windows
+    };
+    const Bytes file = SealUpdateFile(Fields(), Payload(100), SealedForm::WholeFile);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        const std::filesystem::path name(row.name);
+        EXPECT_EQ(PathFromText(row.text), name);
+        EXPECT_EQ(TextOfPath(name), row.text);
+
+        // The whole name, as a window would show it and give it back.
+        testing::WriteBytes(m_dir / name, file);
+        const std::string shown = TextOfPath(m_dir / name);
+        ASSERT_TRUE(shown.ends_with(row.text)) << shown;
+        RecordingDisplay display;
+        UpdateImage image;
+        EXPECT_TRUE(CheckUpdateFile(PathFromText(shown), image, display).Accepted());
+        EXPECT_TRUE(LoadUpdateImage(PathFromText(shown), false, image, display).Accepted());
+
+        const std::string missing = TextOfPath(m_dir) + "/missing-" + row.text;
+        const ImageCheck checked = CheckUpdateFile(PathFromText(missing), image, display);
+        EXPECT_EQ(checked.result, ImageLoadResult::CannotOpen);
+        EXPECT_NE(checked.openError.find(std::string("missing-") + row.text), std::string::npos)
+            << checked.openError;
     }
 }
 

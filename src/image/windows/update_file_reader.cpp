@@ -14,6 +14,8 @@
 #include <climits>
 #include <cstring>
 
+#include "image/file_path.h"
+
 namespace velmorin {
 
 UpdateFileReader::UpdateFileReader(const std::filesystem::path& path) : m_path(path) {
@@ -61,7 +63,7 @@ std::int64_t UpdateFileReader::Read(std::span<std::uint8_t> buffer) {
 }
 
 void UpdateFileReader::Fail(const char* reason) {
-    m_error = "cannot open " + m_path.string() + ": " + reason;
+    m_error = "cannot open " + TextOfPath(m_path) + ": " + reason;
     if (m_fd >= 0) {
         ::_close(m_fd);
         m_fd = -1;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <random>
 
+#include "image/file_path.h"
 #include "online/http_address.h"
 
 namespace velmorin {
@@ -107,7 +108,7 @@ struct Target {
 Target ResolveTarget(const std::filesystem::path& requested) {
     Target target;
     target.path = requested;
-    const std::string shown = requested.string();
+    const std::string shown = TextOfPath(requested);
     if (requested.empty()) {
         target.problem = "cannot save a download: no file name is given";
         return target;
@@ -204,7 +205,7 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
     sink.fd = CreateTemporary(target.path, target.exists, temporary);
     if (sink.fd < 0) {
         result.status = TransferStatus(CURLE_WRITE_ERROR);
-        result.message = "cannot create " + temporary.string() + ": " + std::strerror(errno);
+        result.message = "cannot create " + TextOfPath(temporary) + ": " + std::strerror(errno);
         return result;
     }
 
@@ -257,7 +258,7 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
     } else if (code == CURLE_WRITE_ERROR && sink.writeErrno != 0) {
         result.status = TransferStatus(code);
         result.message =
-            "cannot write " + temporary.string() + ": " + std::strerror(sink.writeErrno);
+            "cannot write " + TextOfPath(temporary) + ": " + std::strerror(sink.writeErrno);
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
         result.status = TransferStatus(code);
         result.message = TimedOutMessage(host, connectedAfterUs > 0, limits.connectTimeoutMs,
@@ -267,7 +268,7 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
         result.message = host + ": " + curl_easy_strerror(code);
     } else if (!written) {
         result.status = TransferStatus(CURLE_WRITE_ERROR);
-        result.message = "cannot write " + temporary.string() + ": " + std::strerror(errno);
+        result.message = "cannot write " + TextOfPath(temporary) + ": " + std::strerror(errno);
     }
     std::error_code error;
     if (result.Succeeded() && check) {
@@ -282,7 +283,7 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
         std::filesystem::rename(temporary, target.path, error);
         if (error) {
             result.status = TransferStatus(CURLE_WRITE_ERROR);
-            result.message = "cannot write " + target.path.string() + ": " + error.message();
+            result.message = "cannot write " + TextOfPath(target.path) + ": " + error.message();
         } else {
             result.replaced = target.exists;
         }

@@ -22,6 +22,7 @@
 #include <optional>
 #include <random>
 
+#include "image/file_path.h"
 #include "online/http_address.h"
 #include "online/windows/win32_errors.h"
 
@@ -103,7 +104,7 @@ std::filesystem::path Plain(std::wstring path) {
 Target ResolveTarget(const std::filesystem::path& requested) {
     Target target;
     target.path = requested;
-    const std::string shown = requested.string();
+    const std::string shown = TextOfPath(requested);
     if (requested.empty()) {
         target.problem = "cannot save a download: no file name is given";
         return target;
@@ -643,7 +644,8 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
         CreateTemporary(target.path, target.attributes & kKeptAttributes, temporary, createError));
     if (!file.Valid()) {
         result.status = TransferStatus(kTransferWriteError);
-        result.message = "cannot create " + temporary.string() + ": " + Win32ErrorText(createError);
+        result.message =
+            "cannot create " + TextOfPath(temporary) + ": " + Win32ErrorText(createError);
         return result;
     }
 
@@ -728,7 +730,7 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
     } else if (outcome.end == End::WriteFailed) {
         result.status = TransferStatus(kTransferWriteError);
         result.message =
-            "cannot write " + temporary.string() + ": " + Win32ErrorText(outcome.writeError);
+            "cannot write " + TextOfPath(temporary) + ": " + Win32ErrorText(outcome.writeError);
     } else if (outcome.end == End::TimedOut) {
         result.status = TransferStatus(kTransferTimedOut);
         result.message = TimedOutMessage(host, outcome.connected, limits.connectTimeoutMs,
@@ -741,7 +743,7 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
         }
     } else if (!fileWritten) {
         result.status = TransferStatus(kTransferWriteError);
-        result.message = "cannot write " + temporary.string() + ": " + Win32ErrorText(fileError);
+        result.message = "cannot write " + TextOfPath(temporary) + ": " + Win32ErrorText(fileError);
     }
     if (result.Succeeded() && check) {
         result.rejection = check(temporary);
@@ -764,7 +766,8 @@ TransferResult DownloadToFile(const std::string& url, const std::filesystem::pat
                 ::SetFileAttributesW(target.path.c_str(), target.attributes);
             }
             result.status = TransferStatus(kTransferWriteError);
-            result.message = "cannot write " + target.path.string() + ": " + Win32ErrorText(error);
+            result.message =
+                "cannot write " + TextOfPath(target.path) + ": " + Win32ErrorText(error);
         } else {
             if (readOnly) {
                 // The content is in place already; a mark that cannot be
