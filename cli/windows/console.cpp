@@ -6,6 +6,8 @@
 #include "console.h"
 
 #include <windows.h>
+
+#include "device/windows/wide_text.h"
 // After windows.h, which it needs.
 #include <shellapi.h>
 
@@ -64,22 +66,6 @@ bool IsConsole(DWORD standardHandle) {
     return ::GetConsoleMode(::GetStdHandle(standardHandle), &mode) != 0;
 }
 
-// `wide` as UTF-8; UTF-16 that is not valid becomes U+FFFD.
-std::string Utf8(std::wstring_view wide) {
-    if (wide.empty() || wide.size() > INT_MAX) {
-        return {};
-    }
-    const int length = static_cast<int>(wide.size());
-    const int needed =
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(needed), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), needed, nullptr, nullptr);
-    return text;
-}
-
 UINT previousCodePage = 0;
 
 void RestoreCodePage() {
@@ -107,7 +93,7 @@ std::vector<std::string> ArgumentsAsText(int argc, char** argv) {
     std::vector<std::string> arguments;
     arguments.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        arguments.push_back(Utf8(wide[i]));
+        arguments.push_back(windows_text::Utf8(wide[i]));
     }
     ::LocalFree(wide);
     return arguments;

@@ -20,6 +20,7 @@ extern "C" {
 
 #include "device/device_text.h"
 #include "device/hid_interface.h"
+#include "device/windows/wide_text.h"
 
 namespace velmorin {
 namespace {
@@ -68,31 +69,6 @@ public:
 private:
     HDEVINFO m_set;
 };
-
-// Interface paths are kept as UTF-8 in the list and widened again to open
-// them, so that the round trip gives the very path SetupAPI named.
-std::string ToUtf8(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, narrow.data(), size, nullptr, nullptr);
-    return narrow;
-}
-
-std::wstring FromUtf8(std::string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), size);
-    return wide;
-}
 
 // The device path of one member of the interface set; nothing when SetupAPI
 // cannot tell it.
@@ -276,7 +252,7 @@ std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
             break;
         }
         HidInterfaceInfo info;
-        info.path = ToUtf8(*path);
+        info.path = windows_text::Utf8(*path);
         ReadIdentity(*path, info);
         interfaces.push_back(std::move(info));
     }
@@ -285,7 +261,7 @@ std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
 
 std::unique_ptr<HidInterface> OpenSystemHidInterface(const std::string& path) {
     // Shared, so that discovery may look at a charger that an upgrade holds.
-    Handle device(::CreateFileW(FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+    Handle device(::CreateFileW(windows_text::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr));
     if (!device.Valid()) {

@@ -22,6 +22,7 @@
 #include <optional>
 #include <random>
 
+#include "device/windows/wide_text.h"
 #include "image/file_path.h"
 #include "online/http_address.h"
 #include "online/windows/win32_errors.h"
@@ -36,30 +37,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kTick{100};
 // How much later than this transfer's own bounds WinHTTP's are.
 constexpr std::chrono::milliseconds kSpareTime{1000};
-
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int length =
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                          length);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                             nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(std::max(length, 0)), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
-                          length, nullptr, nullptr);
-    return narrow;
-}
 
 class Handle {
 public:
@@ -321,11 +298,11 @@ public:
                int totalTimeoutMs, DWORD& error) {
         // The address was taken apart here already: WinHttpCrackUrl is
         // not trusted with IPv6 addresses (Wine's loses them).
-        std::wstring host = Wide(address.host);
+        std::wstring host = windows_text::Wide(address.host);
         if (host.size() > 2 && host.front() == L'[') {
             host = host.substr(1, host.size() - 2);
         }
-        const std::wstring path = Wide(address.target);
+        const std::wstring path = windows_text::Wide(address.target);
         m_connection = ::WinHttpConnect(session, host.c_str(), address.port, 0);
         if (m_connection == nullptr) {
             error = ::GetLastError();
@@ -540,7 +517,7 @@ Exchanged RunRequest(Request& request, HANDLE file, std::uint64_t limit, std::ui
             // says that nothing changed.
             if (status >= 300 && status < 400 && status != 304) {
                 if (const auto location = request.Header(WINHTTP_QUERY_LOCATION)) {
-                    outcome.location = Narrow(*location);
+                    outcome.location = windows_text::Utf8(*location);
                     return ended(Exchanged::End::Redirect);
                 }
             }

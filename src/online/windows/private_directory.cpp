@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "device/windows/wide_text.h"
 #include "online/windows/win32_errors.h"
 
 namespace velmorin {
@@ -47,15 +48,6 @@ std::vector<unsigned char> OwnerOnlyAccess(DWORD& error) {
     return acl;
 }
 
-std::string Narrow(const std::wstring& wide) {
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                             nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
-                          length, nullptr, nullptr);
-    return narrow;
-}
-
 }  // namespace
 
 std::filesystem::path MakePrivateDirectory(std::string_view namePrefix, std::string& error) {
@@ -71,8 +63,8 @@ std::filesystem::path MakePrivateDirectory(std::string_view namePrefix, std::str
         base.pop_back();  // "C:\Users\me\AppData\Local\Temp", not "...\Temp\"
     }
     const auto fail = [&](DWORD code) {
-        error =
-            "cannot create a temporary directory in " + Narrow(base) + ": " + Win32ErrorText(code);
+        error = "cannot create a temporary directory in " + windows_text::Utf8(base) + ": " +
+                Win32ErrorText(code);
         return std::filesystem::path();
     };
 

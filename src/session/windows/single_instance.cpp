@@ -7,29 +7,20 @@
 
 #include <windows.h>
 
+#include "device/windows/wide_text.h"
+
 namespace velmorin {
 
 struct SingleInstance::Native {
     HANDLE mutex = nullptr;
 };
 
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const int length =
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                          length);
-    return wide;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 SingleInstance::SingleInstance(const std::string& baseName) : m_native(std::make_unique<Native>()) {
     // A backslash would name a namespace of its own; the name is a file
     // name, so none should be there.
-    std::wstring name = L"Local\\" + Wide(baseName);
+    std::wstring name = L"Local\\" + windows_text::Wide(baseName);
     for (std::size_t i = 6; i < name.size(); ++i) {
         if (name[i] == L'\\') {
             name[i] = L'_';
