@@ -12,6 +12,11 @@
 
 namespace velmorin {
 
+// The name of a charger's lock: "velmorin-charger-" and a hash of the
+// identity in hex digits (the identity may hold any bytes; the name, a file
+// on Linux and a system object on Windows, only these).
+std::string ChargerLockName(std::string_view identity);
+
 class ChargerLock {
 public:
     // Takes the lock of the charger that `identity` names. nullptr when

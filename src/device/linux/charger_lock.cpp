@@ -27,17 +27,6 @@ struct ChargerLock::Native {
 ChargerLock::ChargerLock(std::unique_ptr<Native> native) : m_native(std::move(native)) {}
 namespace {
 
-// FNV-1a: the identity may hold any bytes; the file name only hex digits.
-std::string IdentityHash(std::string_view identity) {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const char c : identity) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
-}
-
 std::string HolderOf(int fd) {
     char text[32] = {};
     const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
@@ -56,7 +45,7 @@ std::unique_ptr<ChargerLock> ChargerLock::Acquire(std::string_view identity, std
     std::error_code error;
     const std::filesystem::path directory = std::filesystem::temp_directory_path(error);
     lockPath = ((error ? std::filesystem::path("/tmp") : directory) /
-                ("velmorin-charger-" + IdentityHash(identity) + ".lock"))
+                (ChargerLockName(identity) + ".lock"))
                    .string();
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {

@@ -31,17 +31,6 @@ struct ChargerLock::Native {
 ChargerLock::ChargerLock(std::unique_ptr<Native> native) : m_native(std::move(native)) {}
 namespace {
 
-// FNV-1a: the identity may hold any bytes; the object name only hex digits.
-std::string IdentityHash(std::string_view identity) {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const char c : identity) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
-}
-
 // Every user may open the lock's objects, as every user may open the lock
 // file on Linux.
 class OpenToEveryone {
@@ -87,7 +76,7 @@ std::string HolderOf(const std::string& lockName) {
 
 std::unique_ptr<ChargerLock> ChargerLock::Acquire(std::string_view identity, std::string& holder,
                                                   std::string& lockPath) {
-    lockPath = "Local\\velmorin-charger-" + IdentityHash(identity);
+    lockPath = "Local\\" + ChargerLockName(identity);
     OpenToEveryone access;
     auto native = std::make_unique<Native>();
     native->semaphore =
