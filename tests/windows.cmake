@@ -55,7 +55,7 @@ set_source_files_properties(session/main_window_logic_test.cpp TARGET_DIRECTORY 
 add_executable(win_serial_upgrade_tests windows/serial_upgrade_over_com_test.cpp
                                         support/recording_host.cpp)
 target_include_directories(win_serial_upgrade_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(win_serial_upgrade_tests PRIVATE velmorin_core velmorin_test_files
+target_link_libraries(win_serial_upgrade_tests PRIVATE velmorin_core velmorin_test_files nlohmann_json::nlohmann_json
                                                        velmorin_warnings GTest::gtest_main)
 add_test(NAME win_serial_upgrade_tests
          COMMAND ${VELMORIN_WITH_SIM_PORT} COM7 --

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The serial upgrade on Windows, through a COM port that the test harness
 // puts in front of a simulated charger (tests/windows/with-sim-port): what
-// the operator would see, the link's figures, and the payload the charger
-// received, byte for byte.
+// the operator would see, the link's figures, the payload the charger
+// received, byte for byte, and the pauses the charger relies on, as it
+// measured them (the system's timers must not end a pause early).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -59,6 +62,7 @@ protected:
 
     const std::string m_port = Variable("VELMORIN_TEST_PORT");
     const std::string m_saved = Variable("VELMORIN_SIM_SAVED");
+    const std::string m_report = Variable("VELMORIN_SIM_REPORT");
     testing::TempDirectory m_directory;
 };
 
@@ -103,6 +107,18 @@ TEST_F(SerialUpgradeOverComTest, PayloadsArriveIntactWithTheWindowsTexts) {
         ASSERT_TRUE(testing::WaitForFile(FromHostPath(m_saved)));
         EXPECT_EQ(testing::ReadBytes(FromHostPath(m_saved)), payload);
     }
+    // What the charger measured over both runs: one character of the enter
+    // command every 50 ms, and at least 1 ms after each accepted frame.
+    std::ifstream reportFile(FromHostPath(m_report));
+    const nlohmann::json seen = nlohmann::json::parse(reportFile, nullptr, false);
+    ASSERT_TRUE(seen.is_object()) << "no report from the charger at " << m_report;
+    EXPECT_EQ(seen.value("completed", 0), 2);
+    EXPECT_GE(seen.value("paced_gap_ms", 0.0), 45.0);
+    const auto framePauses = seen.value("frame_pauses", nlohmann::json::object());
+    EXPECT_EQ(framePauses.value("count", 0),
+              63 + 2048);  // the length frame and every block but the last
+    EXPECT_GE(framePauses.value("min_ms", 0.0), 1.0);
+
     // The run gave the port back: it opens again.
     DeviceChannel probe;
     EXPECT_TRUE(probe.Open(m_port, 9600)) << probe.OpenError();
