@@ -137,57 +137,6 @@ int OpenWebAddress(const std::wstring& url) {
     return RunRegisteredBrowser(address) ? kHyperlinkOpened : static_cast<int>(result);
 }
 
-std::wstring HyperlinkFailureText(int code) {
-    std::wstring reason;
-    switch (code) {
-    case 0:
-        reason = L"The operating system is out\nof memory or resources.";
-        break;
-    case 2:
-        reason = L"The specified file was not found.";
-        break;
-    case 3:
-        reason = L"The specified path was not found.";
-        break;
-    case 5:
-        reason = L"The operating system denied\naccess to the specified file.";
-        break;
-    case 8:
-        reason = L"There was not enough memory to complete the operation.";
-        break;
-    case 11:
-        reason = L"The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).";
-        break;
-    case 26:
-        reason = L"A sharing violation occurred. ";
-        break;
-    case 27:
-        reason = L"The filename association is\nincomplete or invalid.";
-        break;
-    case 28:
-        reason = L"The DDE transaction could not\nbe completed because the request timed out.";
-        break;
-    case 29:
-        reason = L"The DDE transaction failed.";
-        break;
-    case 30:
-        reason =
-            L"The DDE transaction could not\nbe completed because other DDE transactions\nwere "
-            L"being processed.";
-        break;
-    case 31:
-        reason = L"There is no application associated\nwith the given filename extension.";
-        break;
-    case 32:
-        reason = L"The specified dynamic-link library was not found.";
-        break;
-    default:
-        reason = L"Unknown Error (" + std::to_wstring(code) + L") occurred.";
-        break;
-    }
-    return L"Unable to open hyperlink:\n\n" + reason;
-}
-
 HyperlinkControl::HyperlinkControl() : m_hoverColor(::GetSysColor(COLOR_HIGHLIGHT)) {}
 
 HyperlinkControl::~HyperlinkControl() {
@@ -275,7 +224,7 @@ bool HyperlinkControl::Open() {
     Redraw();
     if (!m_visited) {
         ::MessageBeep(MB_ICONEXCLAMATION);
-        const std::wstring text = HyperlinkFailureText(result);
+        const std::wstring text = Widen(HyperlinkFailureText(result));
         ::MessageBoxW(::GetAncestor(m_control, GA_ROOT), text.c_str(), m_caption.c_str(),
                       MB_OK | MB_ICONEXCLAMATION);
     }

@@ -10,12 +10,9 @@
 
 #include <string>
 
-namespace velmorin::win32 {
+#include "session/hyperlink_texts.h"
 
-// Results of opening an address: above kHyperlinkFailureCodes is success,
-// others are the shell's failure codes (HyperlinkFailureText).
-inline constexpr int kHyperlinkFailureCodes = 32;
-inline constexpr int kHyperlinkOpened = 33;
+namespace velmorin::win32 {
 
 class HyperlinkControl {
 public:
@@ -65,9 +62,6 @@ private:
     HWND m_tooltip = nullptr;
     HFONT m_font = nullptr;
 };
-
-// "Unable to open hyperlink:\n\n" and the text for a failure code.
-std::wstring HyperlinkFailureText(int code);
 
 // Opens a web address: the shell's verb "open", else the command registered
 // for ".htm" pages. Returns kHyperlinkOpened, or a failure code; addresses

@@ -12,10 +12,9 @@
 #include <QString>
 #include <functional>
 
-namespace velmorin {
+#include "session/hyperlink_texts.h"
 
-inline constexpr int kHyperlinkFailureCodes = 32;
-inline constexpr int kHyperlinkOpened = 33;
+namespace velmorin {
 
 class HyperlinkLabel : public QLabel {
     Q_OBJECT
@@ -70,8 +69,5 @@ private:
     Opener m_opener;
     FailureReporter m_reporter;
 };
-
-// "Unable to open hyperlink:\n\n" and the text for a failure code.
-QString HyperlinkFailureText(int code);
 
 }  // namespace velmorin

@@ -931,7 +931,7 @@ private slots:
                  QStringLiteral("Unable to open hyperlink:\n\nThe operating system denied\naccess "
                                 "to the specified file."));
 
-        QCOMPARE(HyperlinkFailureText(42),
+        QCOMPARE(QString::fromStdString(HyperlinkFailureText(42)),
                  QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (42) occurred."));
     }
 };

@@ -78,16 +78,6 @@ TEST(Win32Hyperlink, RefusesAddressesThatAreNoWebPages) {
     }
 }
 
-TEST(Win32Hyperlink, FailureTextsNameTheReason) {
-    EXPECT_EQ(HyperlinkFailureText(31),
-              L"Unable to open hyperlink:\n\nThere is no application associated\nwith the given "
-              L"filename extension.");
-    EXPECT_EQ(HyperlinkFailureText(26),
-              L"Unable to open hyperlink:\n\nA sharing violation occurred. ");
-    EXPECT_EQ(HyperlinkFailureText(42),
-              L"Unable to open hyperlink:\n\nUnknown Error (42) occurred.");
-}
-
 TEST(Win32Hyperlink, TakesOverTheStaticTextOnItsAlignment) {
     constexpr wchar_t kText[] = L"Please download the newly released version";
     struct Row {
