@@ -85,6 +85,12 @@ target_link_options(win32_dialog_test PRIVATE -municode)
 add_executable(win32_controls_tests windows/win32_controls_test.cpp)
 target_link_libraries(win32_controls_tests PRIVATE velmorin_win32 GTest::gtest_main
                                                    velmorin_warnings)
+# The download dialog against the test HTTP server.
+add_executable(win32_download_dialog_tests windows/win32_download_dialog_test.cpp
+                                           support/http_server.cpp)
+target_include_directories(win32_download_dialog_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(win32_download_dialog_tests PRIVATE velmorin_win32 velmorin_test_files
+                                                          GTest::gtest_main velmorin_warnings)
 set(VELMORIN_XVFB_RUN ${CMAKE_CURRENT_SOURCE_DIR}/windows/on-display)
 add_test(NAME win32_dialog_test
          COMMAND ${VELMORIN_WITH_SIM_PORT} COM8 --model-code 0x21 --
@@ -95,6 +101,9 @@ add_test(NAME win32_dialog_test
 add_test(NAME win32_controls_tests
          COMMAND ${VELMORIN_XVFB_RUN} ${PROJECT_SOURCE_DIR}/scripts/wine-run
                  $<TARGET_FILE:win32_controls_tests> --gtest_brief=1)
-set_tests_properties(win32_dialog_test win32_controls_tests PROPERTIES LABELS wine TIMEOUT 600
+add_test(NAME win32_download_dialog_tests
+         COMMAND ${VELMORIN_XVFB_RUN} ${PROJECT_SOURCE_DIR}/scripts/wine-run
+                 $<TARGET_FILE:win32_download_dialog_tests> --gtest_brief=1)
+set_tests_properties(win32_dialog_test win32_controls_tests win32_download_dialog_tests PROPERTIES LABELS wine TIMEOUT 600
                      RESOURCE_LOCK wine-desktop
                      ENVIRONMENT "VELMORIN_HOST_SIM=${VELMORIN_HOST_SIM}")
