@@ -21,7 +21,8 @@ run: deps
 # programs cross-built and tested under Wine (against the debug tree's
 # simulator), a build with AddressSanitizer and UndefinedBehaviorSanitizer,
 # the core's tests under ThreadSanitizer, and the debug programs against the
-# kernel's USB drivers in a virtual machine.
+# kernel's USB drivers in a virtual machine. The Windows tests share one
+# display; a Wine server left from a run without it is ended first.
 test: deps
 	./scripts/check-format
 	./scripts/check-layers
@@ -30,6 +31,7 @@ test: deps
 	ctest --preset debug
 	cmake --preset windows
 	cmake --build --preset windows
+	WINEPREFIX=$(CURDIR)/build/windows/wine wineserver -k 2>/dev/null || true
 	xvfb-run -a -s "-screen 0 1280x800x24" ctest --preset windows
 	cmake --preset asan
 	cmake --build --preset asan

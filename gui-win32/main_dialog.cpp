@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "device/windows/device_notifications.h"
 #include "gui-win32/application.h"
 #include "gui-win32/dialog_controls.h"
 #include "gui-win32/download_dialog.h"
@@ -27,14 +28,6 @@ constexpr UINT kDeviceWatchMs = 250;
 
 // The one filter of the file chooser: its text shown once, its pattern *.bin.
 constexpr wchar_t kUpdateFileFilter[] = L"Kestrion Update File(*.bin)\0*.bin\0";
-
-// The interface classes whose arrivals and removals the window hears of:
-// HID interfaces (GUID_DEVINTERFACE_HID) and COM ports
-// (GUID_DEVINTERFACE_COMPORT).
-constexpr GUID kHidInterface = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-constexpr GUID kComPortInterface = {
-    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 
 // The controls a run holds: a modal chooser opened during a run would sit
 // over a transfer that carries on, and a closed window would hide it.
@@ -142,29 +135,16 @@ void MainDialog::OnInitDialog(HWND window) {
     m_newReleaseLink.SetUp(Control(ID_NEW_RELEASE_LINK), Widen(m_applicationName));
     CopyDataToControls();
     m_viewThread.Attach(window);
-    RegisterDeviceNotifications();
+    // Arrivals and removals of HID interfaces and COM ports are sent only to
+    // windows that ask; node changes (DBT_DEVNODES_CHANGED) reach every
+    // top-level window.
+    m_deviceNotifications = windows_devices::RegisterChargerNotifications(window);
 
     MainWindowView& view = *this;
     m_logic =
         std::make_unique<MainWindowLogic>(view, m_runner, m_applicationName, std::move(m_services));
     m_logic->Start();
     ::SetTimer(window, kDeviceWatchTimer, kDeviceWatchMs, nullptr);
-}
-
-void MainDialog::RegisterDeviceNotifications() {
-    // Arrivals and removals of these interfaces are sent only to windows
-    // that ask; node changes (DBT_DEVNODES_CHANGED) reach every top-level
-    // window. A registration the system refuses leaves the other ways.
-    for (const GUID& interfaceClass : {kHidInterface, kComPortInterface}) {
-        DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-        filter.dbcc_size = sizeof filter;
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = interfaceClass;
-        if (HDEVNOTIFY notification =
-                ::RegisterDeviceNotificationW(m_window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE)) {
-            m_deviceNotifications.push_back(notification);
-        }
-    }
 }
 
 INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -201,10 +181,7 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_DESTROY:
         ::KillTimer(m_window, kDeviceWatchTimer);
-        for (HDEVNOTIFY notification : m_deviceNotifications) {
-            ::UnregisterDeviceNotification(notification);
-        }
-        m_deviceNotifications.clear();
+        windows_devices::UnregisterChargerNotifications(m_deviceNotifications);
         break;
     case WM_NCDESTROY:
         m_window = nullptr;

@@ -51,7 +51,6 @@ private:
     void OnOpenFile();
     // Closing is refused while an upgrade runs.
     void Close();
-    void RegisterDeviceNotifications();
     HWND Control(int id) const { return ::GetDlgItem(m_window, id); }
 
     // MainWindowView

@@ -28,6 +28,12 @@ public:
 private:
     void Fail(const char* reason);
 
+    // The platform's calls on the descriptor: one read of up to `size`
+    // bytes (the count, 0 at the end, -1 with errno on failure; an
+    // interrupted read is tried again), and the close.
+    static long ReadSome(int fd, std::uint8_t* data, std::size_t size);
+    static void Close(int fd);
+
     std::filesystem::path m_path;
     int m_fd = -1;  // the C runtime's descriptor
     std::uint64_t m_length = 0;

@@ -11,12 +11,8 @@
 #include "device/device_watcher.h"
 
 #include <windows.h>
-// The device broadcast records and the HID class need the types above; the
-// HID class driver's header declares its calls without C linkage of its own.
+// The device broadcast records need the types above.
 #include <dbt.h>
-extern "C" {
-#include <hidsdi.h>
-}
 
 #include <array>
 #include <atomic>
@@ -27,15 +23,10 @@ extern "C" {
 #include <vector>
 
 #include "device/virtual/virtual_devices.h"
+#include "device/windows/device_notifications.h"
 
 namespace velmorin {
 namespace {
-
-// GUID_DEVINTERFACE_COMPORT: the interface of every serial port driver that
-// announces COM ports (ntddser.h, whose other declarations need the driver
-// kit's types).
-constexpr GUID kComPortInterface = {
-    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 
 constexpr const wchar_t* kWindowClass = L"VelmorinDeviceWatcher";
 
@@ -111,18 +102,7 @@ struct DeviceWatcher::Sources {
             return;
         }
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        GUID hidInterface{};
-        ::HidD_GetHidGuid(&hidInterface);
-        for (const GUID& interfaceClass : {hidInterface, kComPortInterface}) {
-            DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-            filter.dbcc_size = sizeof filter;
-            filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-            filter.dbcc_classguid = interfaceClass;
-            if (HDEVNOTIFY notification =
-                    ::RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE)) {
-                notifications.push_back(notification);
-            }
-        }
+        notifications = windows_devices::RegisterChargerNotifications(window);
     }
 
     bool StartDirectoryRead() {
@@ -218,9 +198,7 @@ struct DeviceWatcher::Sources {
                 ::DispatchMessageW(&message);
             }
         }
-        for (HDEVNOTIFY notification : notifications) {
-            ::UnregisterDeviceNotification(notification);
-        }
+        windows_devices::UnregisterChargerNotifications(notifications);
         if (window != nullptr) {
             ::DestroyWindow(window);
         }

@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "image/file_path.h"
-
 namespace velmorin {
 
 UpdateFileReader::UpdateFileReader(const std::filesystem::path& path) : m_path(path) {
@@ -32,37 +30,16 @@ UpdateFileReader::UpdateFileReader(const std::filesystem::path& path) : m_path(p
     }
 }
 
-UpdateFileReader::~UpdateFileReader() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
+long UpdateFileReader::ReadSome(int fd, std::uint8_t* data, std::size_t size) {
+    ssize_t count = 0;
+    do {
+        count = ::read(fd, data, size);
+    } while (count < 0 && errno == EINTR);
+    return static_cast<long>(count);
 }
 
-std::int64_t UpdateFileReader::Read(std::span<std::uint8_t> buffer) {
-    std::size_t total = 0;
-    while (total < buffer.size()) {
-        const ssize_t count = ::read(m_fd, buffer.data() + total, buffer.size() - total);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            Fail(std::strerror(errno));
-            return -1;
-        }
-        if (count == 0) {
-            break;
-        }
-        total += static_cast<std::size_t>(count);
-    }
-    return static_cast<std::int64_t>(total);
-}
-
-void UpdateFileReader::Fail(const char* reason) {
-    m_error = "cannot open " + TextOfPath(m_path) + ": " + reason;
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+void UpdateFileReader::Close(int fd) {
+    ::close(fd);
 }
 
 }  // namespace velmorin

@@ -14,8 +14,6 @@
 #include <climits>
 #include <cstring>
 
-#include "image/file_path.h"
-
 namespace velmorin {
 
 UpdateFileReader::UpdateFileReader(const std::filesystem::path& path) : m_path(path) {
@@ -39,35 +37,12 @@ UpdateFileReader::UpdateFileReader(const std::filesystem::path& path) : m_path(p
     }
 }
 
-UpdateFileReader::~UpdateFileReader() {
-    if (m_fd >= 0) {
-        ::_close(m_fd);
-    }
+long UpdateFileReader::ReadSome(int fd, std::uint8_t* data, std::size_t size) {
+    return ::_read(fd, data, static_cast<unsigned>(std::min<std::size_t>(size, INT_MAX / 2)));
 }
 
-std::int64_t UpdateFileReader::Read(std::span<std::uint8_t> buffer) {
-    std::size_t total = 0;
-    while (total < buffer.size()) {
-        const std::size_t want = std::min<std::size_t>(buffer.size() - total, INT_MAX / 2);
-        const int count = ::_read(m_fd, buffer.data() + total, static_cast<unsigned>(want));
-        if (count < 0) {
-            Fail(std::strerror(errno));
-            return -1;
-        }
-        if (count == 0) {
-            break;
-        }
-        total += static_cast<std::size_t>(count);
-    }
-    return static_cast<std::int64_t>(total);
-}
-
-void UpdateFileReader::Fail(const char* reason) {
-    m_error = "cannot open " + TextOfPath(m_path) + ": " + reason;
-    if (m_fd >= 0) {
-        ::_close(m_fd);
-        m_fd = -1;
-    }
+void UpdateFileReader::Close(int fd) {
+    ::_close(fd);
 }
 
 }  // namespace velmorin
