@@ -19,6 +19,7 @@
 #include "gui-win32/resource_ids.h"
 #include "gui-win32/wide_text.h"
 #include "online/catalogue.h"
+#include "session/startup.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return 1;
     }
 
-    StartupHooks hooks;
+    velmorin::StartupHooks hooks;
     hooks.showMessage = ShowStartupMessage;
     hooks.runMainDialog = [] {
         try {
@@ -96,7 +97,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             ShowStartupMessage(error.what());
         }
     };
-    RunStartup(arguments, ApplicationName(), hooks);
+    std::vector<std::string> texts;
+    for (const std::wstring& argument : arguments) {
+        texts.push_back(Narrow(argument));
+    }
+    velmorin::RunStartup(texts, ApplicationName(), hooks);
     ::OleUninitialize();
     return 0;
 }

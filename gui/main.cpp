@@ -13,6 +13,7 @@
 #include "gui/application.h"
 #include "gui/main_dialog.h"
 #include "online/catalogue.h"
+#include "session/startup.h"
 
 namespace {
 
@@ -79,14 +80,20 @@ int main(int argc, char** argv) {
     const QString baseName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     QApplication::setApplicationName(baseName);
 
+    QCoreApplication::setOrganizationName(QString::fromLatin1(velmorin::kSettingsKey));
+
     velmorin::StartupHooks hooks;
-    hooks.showMessage = [&](const QString& text) { QMessageBox::warning(nullptr, baseName, text); };
+    hooks.showMessage = [&](const std::string& text) {
+        QMessageBox::warning(nullptr, baseName, QString::fromStdString(text));
+    };
     hooks.runMainDialog = [] {
         velmorin::MainDialog dialog;
         dialog.exec();
     };
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
-    velmorin::RunStartup(arguments, baseName, hooks);
+    std::vector<std::string> arguments;
+    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+        arguments.push_back(argument.toStdString());
+    }
+    velmorin::RunStartup(arguments, baseName.toStdString(), hooks);
     return 0;
 }

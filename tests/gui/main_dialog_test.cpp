@@ -26,7 +26,6 @@
 #include <fstream>
 
 #include "device/virtual/virtual_devices.h"
-#include "gui/application.h"
 #include "gui/controls/hyperlink_label.h"
 #include "gui/dialog_units.h"
 #include "gui/download_dialog.h"
@@ -844,28 +843,6 @@ private slots:
                 QVERIFY2(outcome.err.rfind(row.err, 0) == 0, outcome.err.c_str());
             }
         }
-    }
-
-    void secondStartIsRefused() {
-        const testing::ScopedEnvironment runtime("XDG_RUNTIME_DIR", m_directory->Path().string());
-        QStringList messages;
-        int dialogs = 0;
-        StartupHooks inner{[&](const QString& text) { messages << text; }, [&] { ++dialogs; }};
-        StartupHooks outer{[&](const QString& text) { messages << text; },
-                           [&] {
-                               ++dialogs;
-                               // The first copy is running: a second start ends at once.
-                               QCOMPARE(RunStartup({}, "velmorin", inner),
-                                        StartupEnd::AlreadyRunning);
-                           }};
-        QCOMPARE(RunStartup({"/Embedding", "some-file"}, "velmorin", outer),
-                 StartupEnd::DialogClosed);
-        QCOMPARE(messages, QStringList{QStringLiteral("The program have run already!")});
-        QCOMPARE(dialogs, 1);
-        for (const char* switchText : {"/Regserver", "-unregister", "-REGISTER", "/UnregServer"}) {
-            QCOMPARE(RunStartup({switchText}, "velmorin", inner), StartupEnd::Registration);
-        }
-        QCOMPARE(dialogs, 1);
     }
 
     void hyperlink() {
