@@ -605,13 +605,16 @@ int RunHidCharger(const HidChargerOptions& options) {
 
     CatchStopSignals();
     {
-        Announcement announcement(options.directory / (options.name + ".json"),
-                                  {{"kind", "hid"},
-                                   {"socket", socketPath.filename().string()},
-                                   {"vendor_id", *vendorId},
-                                   {"product_id", *productId},
-                                   {"product", options.product},
-                                   {"serial_number", options.serialNumber}});
+        nlohmann::json description = {{"kind", "hid"},
+                                       {"socket", socketPath.filename().string()},
+                                       {"vendor_id", *vendorId},
+                                       {"product_id", *productId},
+                                       {"product", options.product},
+                                       {"serial_number", options.serialNumber}};
+        if (!options.idPath.empty()) {
+            description["id_path"] = options.idPath;
+        }
+        Announcement announcement(options.directory / (options.name + ".json"), description);
         std::cout << options.name << ": simulated HID charger \"" << options.product << "\" S/N "
                   << options.serialNumber << " on " << socketPath << std::endl;
         HidCharger charger(listener.Get(), announcement, static_cast<std::uint8_t>(*modelCode),

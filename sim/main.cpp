@@ -33,8 +33,10 @@ void AddSealCommand(CLI::App& app, velmorin::sim::SealOptions& seal, CLI::App*& 
 }
 
 void AddChargerOptions(CLI::App* command, std::filesystem::path& directory, std::string& modelCode,
-                       std::string& product, std::string& serialNumber,
+                       std::string& product, std::string& serialNumber, std::string& idPath,
                        std::filesystem::path& savePath, std::filesystem::path& reportPath) {
+    command->add_option("--id-path", idPath,
+                        "where it claims to be plugged in, as udev's ID_PATH names it");
     command->add_option("--dir", directory,
                         "virtual device directory (default: $VELMORIN_VIRTUAL_DEVICES)");
     command->add_option("--model-code", modelCode, "the charger's own model byte")
@@ -97,7 +99,7 @@ int main(int argc, char** argv) {
         "serial",
         "Simulate a charger on a pseudo-terminal (or a gadget's tty) until stopped (Ctrl-C)");
     AddChargerOptions(serialCommand, serial.directory, serial.modelCode, serial.product,
-                      serial.serialNumber, serial.savePath, serial.reportPath);
+                      serial.serialNumber, serial.idPath, serial.savePath, serial.reportPath);
     serialCommand->add_option("--port", serial.port, "its COM name")->capture_default_str();
     serialCommand->add_option("--description", serial.description, "device description")
         ->capture_default_str();
@@ -136,7 +138,7 @@ int main(int argc, char** argv) {
         "hid",
         "Simulate a HID charger on a virtual HID socket (or a gadget) until stopped (Ctrl-C)");
     AddChargerOptions(hidCommand, hid.directory, hid.modelCode, hid.product, hid.serialNumber,
-                      hid.savePath, hid.reportPath);
+                      hid.idPath, hid.savePath, hid.reportPath);
     hidCommand->add_option("--name", hid.name, "file name of its socket and description")
         ->capture_default_str();
     hidCommand->add_option("--vendor-id", hid.vendorId, "USB vendor ID")->capture_default_str();

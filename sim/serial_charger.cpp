@@ -717,14 +717,17 @@ int RunSerialCharger(const SerialChargerOptions& options) {
 
     const std::string port = "COM" + std::to_string(name->number);
     CatchStopSignals();
-    const Announcement announcement(options.directory / (port + ".json"),
-                                    {{"kind", "serial"},
-                                     {"port", port},
-                                     {"node", node},
-                                     {"friendly_name", options.description + " (" + port + ")"},
-                                     {"description", options.description},
-                                     {"bus_description", options.product},
-                                     {"serial_number", options.serialNumber}});
+    nlohmann::json description = {{"kind", "serial"},
+                                   {"port", port},
+                                   {"node", node},
+                                   {"friendly_name", options.description + " (" + port + ")"},
+                                   {"description", options.description},
+                                   {"bus_description", options.product},
+                                   {"serial_number", options.serialNumber}};
+    if (!options.idPath.empty()) {
+        description["id_path"] = options.idPath;
+    }
+    const Announcement announcement(options.directory / (port + ".json"), description);
     std::cout << port << ": simulated charger \"" << options.product << "\" S/N "
               << options.serialNumber << " on " << node << std::endl;
 

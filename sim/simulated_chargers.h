@@ -47,6 +47,7 @@ struct SerialChargerOptions {
     std::string description = "Kestrion Charger";
     std::string product = "Varno Kestrion X";  // the bus text; "Varno..." marks a charger
     std::string serialNumber = "0001A2B3";
+    std::string idPath;  // the udev ID_PATH it claims; empty: none
     std::string modelCode = "0x01";    // the charger's own model
     std::filesystem::path savePath;    // the payload of each completed transfer
     std::filesystem::path reportPath;  // what the charger saw, as JSON
@@ -81,6 +82,7 @@ struct HidChargerOptions {
     std::string productId = "0x5750";
     std::string product = "Varno Kestrion X";
     std::string serialNumber = "HX000123";
+    std::string idPath;
     std::string modelCode = "0x01";
     int absenceMs = 300;  // how long the charger is off the bus while it restarts
     std::filesystem::path savePath;

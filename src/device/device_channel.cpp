@@ -64,7 +64,9 @@ bool DeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
 
 bool DeviceChannel::OpenHid(std::uint32_t index) {
     std::string path;
-    m_hid = OpenHidInterface(index, path);
+    HidInterfaceInfo opened;
+    m_hid = OpenHidInterface(index, path, &opened);
+    m_hidSerialNumber = opened.serialNumber;
     if (m_hid == nullptr) {
         m_openErrno = errno;
         m_openNode = path;

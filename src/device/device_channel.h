@@ -69,6 +69,11 @@ public:
     // one asked for: the rate asked for; 0 otherwise.
     std::uint32_t OpenRateRefused() const { return m_openRateRefused; }
     const LinkStatistics& Statistics() const { return m_statistics; }
+    // The serial number of the HID interface the last open reached, as its
+    // enumeration read it (empty for a serial port): the interface behind a
+    // HIDn is whichever is n-th at the moment of the open, so a run that
+    // must reach one charger among several checks that it did.
+    const std::string& HidSerialNumber() const { return m_hidSerialNumber; }
 
 private:
     bool Counted(ReadOutcome outcome);
@@ -86,6 +91,7 @@ private:
     std::string m_openNode;
     int m_openErrno = 0;
     std::uint32_t m_openRateRefused = 0;
+    std::string m_hidSerialNumber;
     LinkStatistics m_statistics;
 };
 

@@ -16,6 +16,8 @@ struct DeviceEntry {
     std::string serialText;
     std::string deviceName;
     bool noPermission = false;  // listed, but this user may not open it
+    // Where it is plugged in (udev's ID_PATH); empty when unknown.
+    std::string physicalPath;
 
     // The entry of a plain port: model "COMx" and no serial number.
     bool IsPlainPort() const { return modelText == kPlainPortModel && serialText.empty(); }
@@ -23,6 +25,16 @@ struct DeviceEntry {
     bool SameDevice(const DeviceEntry& other) const {
         return modelText == other.modelText && serialText == other.serialText &&
                deviceName == other.deviceName;
+    }
+    // The same charger, perhaps found again under another name (a HID
+    // charger that restarted while a neighbour was away): model and serial
+    // number alike when both have a serial number; without one, nothing
+    // but the device name tells two chargers of one model apart.
+    bool SameCharger(const DeviceEntry& other) const {
+        if (serialText.empty() || other.serialText.empty()) {
+            return SameDevice(other);
+        }
+        return modelText == other.modelText && serialText == other.serialText;
     }
 };
 

@@ -22,6 +22,9 @@ struct DiscoveredDevice {
     std::string description;     // e.g. "USB Serial Port"
     std::string busDescription;  // the USB product string
     std::int32_t hidIndex = 0;   // the n of HIDn for HID records
+    // Where the device is plugged in, as udev's ID_PATH names it (the same
+    // socket keeps the same path); empty when unknown.
+    std::string physicalPath;
     // The probe found a charger that this user may not open.
     bool noPermission = false;
 };

@@ -24,6 +24,7 @@ void EnumerateHidChargers(std::vector<DiscoveredDevice>& list) {
         record.isUsbDevice = 1;
         record.busDescription = info.product;
         record.hidIndex = static_cast<std::int32_t>(index);
+        record.physicalPath = info.physicalPath;
         list.push_back(std::move(record));
     }
 }

@@ -18,12 +18,14 @@ std::vector<HidInterfaceInfo> EnumerateHidInterfaces() {
         info.productId = device.productId;
         info.product = device.product;
         info.serialNumber = device.serialNumber;
+        info.physicalPath = device.physicalPath;
         interfaces.push_back(std::move(info));
     }
     return interfaces;
 }
 
-std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path) {
+std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path,
+                                               HidInterfaceInfo* opened) {
     const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
     if (index >= interfaces.size()) {
         path.clear();
@@ -32,6 +34,9 @@ std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string&
     }
     const HidInterfaceInfo& info = interfaces[index];
     path = info.path;
+    if (opened != nullptr) {
+        *opened = info;
+    }
     return info.isVirtual ? OpenVirtualHidInterface(info.path) : OpenSystemHidInterface(info.path);
 }
 

@@ -38,6 +38,7 @@ struct HidInterfaceInfo {
     std::uint16_t productId = 0;
     std::string product;       // narrowed device texts
     std::string serialNumber;  // (empty when they cannot be read)
+    std::string physicalPath;  // udev's ID_PATH; empty when unknown
 };
 
 // Every present HID interface, one per hidraw node in hidapi's order, then
@@ -49,8 +50,10 @@ std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces();
 
 // Opens interface `index` of EnumerateHidInterfaces(), telling its node (or
 // socket) in `path`; nullptr when there is none (errno ENODEV) or it cannot
-// be opened (errno says why: EACCES for a node without permission).
-std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path);
+// be opened (errno says why: EACCES for a node without permission). With
+// `opened`, also what the enumeration said of the interface it tried.
+std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path,
+                                               HidInterfaceInfo* opened = nullptr);
 
 // Opens one interface of the list (platform backend, or virtual).
 std::unique_ptr<HidInterface> OpenSystemHidInterface(const std::string& path);

@@ -28,6 +28,7 @@ void AppendVirtualSerialPorts(std::vector<DiscoveredDevice>& list) {
         }
         record.description = device.description;
         record.busDescription = device.busDescription;
+        record.physicalPath = device.physicalPath;
         record.isUsbDevice = IsChargerBusText(device.busDescription) ? 1 : 0;
         list.push_back(std::move(record));
     }

@@ -145,6 +145,12 @@ private:
             m_report.openErrno = m_channel.OpenErrno();
             return kErrorOpen;
         }
+        if (!ReachedCharger()) {
+            m_report.openError = m_identity.deviceName + " is now another charger (S/N " +
+                                 m_channel.HidSerialNumber() + ", not " + m_identity.serialText +
+                                 ")";
+            return kErrorOpen;
+        }
         m_channel.SendLine(EnterBootloaderCommand(m_modelCode));
         bool mustWait = false;
         if (ReadAnswer(kModelAnswerTimeout)) {
@@ -216,16 +222,18 @@ private:
         for (int round = 0; round < kWaitRounds; ++round) {
             m_host.PumpMessages();
             if (m_host.SelectedEntry().SameDevice(m_identity)) {
-                if (m_channel.Open(m_identity.deviceName, kFirmwareBaudRate)) {
+                if (m_channel.Open(m_identity.deviceName, kFirmwareBaudRate) && ReachedCharger()) {
                     return true;
                 }
                 m_channel.Close();
             } else {
+                // Found again by model and serial number, under whatever
+                // name it came back with.
                 for (const DeviceEntry& entry : m_host.ListedEntries()) {
-                    if (!entry.SameDevice(m_identity)) {
+                    if (!entry.SameCharger(m_identity)) {
                         continue;
                     }
-                    if (m_channel.Open(entry.deviceName, kFirmwareBaudRate)) {
+                    if (m_channel.Open(entry.deviceName, kFirmwareBaudRate) && ReachedCharger()) {
                         return true;
                     }
                     m_channel.Close();
@@ -268,6 +276,18 @@ private:
             ++m_report.framesSent;
         }
         return 0;
+    }
+
+    // Whether the open channel reached the charger this run is for: a HIDn
+    // is whichever interface is n-th at the moment of the open, and a
+    // neighbour may have taken the number while this charger was away.
+    bool ReachedCharger() const {
+        const std::string& wanted = m_identity.serialText;
+        if (wanted.empty()) {
+            return true;
+        }
+        const std::string& reached = m_channel.HidSerialNumber();
+        return reached.substr(0, reached.find('#')) == wanted;
     }
 
     bool ReadAnswer(std::uint32_t timeoutMs) {

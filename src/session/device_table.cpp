@@ -46,6 +46,7 @@ std::vector<std::string> DeviceTable::Fill(const std::vector<DiscoveredDevice>& 
         // "Kestrion (2A)" in the friendly name must not name the device.
         entry.deviceName =
             !record.portName.empty() ? record.portName : BracketedName(record.friendlyName);
+        entry.physicalPath = record.physicalPath;
         if (record.isUsbDevice == 1) {
             entry.modelText = record.busDescription;
             entry.serialText = SerialFieldOfDevicePath(record.devicePath);
@@ -113,7 +114,7 @@ int DeviceTable::AddNamedPort(std::string_view deviceName) {
         return -1;
     }
     m_slots[static_cast<std::size_t>(m_count)] =
-        DeviceEntry{std::string(kPlainPortModel), "", portName, false};
+        DeviceEntry{std::string(kPlainPortModel), "", portName, false, ""};
     return m_count++;
 }
 

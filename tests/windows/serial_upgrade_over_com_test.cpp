@@ -45,7 +45,7 @@ public:
     ComPortHost(std::string path, std::string port)
         : RecordingHost(std::move(path), port), m_port(std::move(port)) {}
     DeviceEntry SelectedEntry() override {
-        return DeviceEntry{std::string(kPlainPortModel), "", m_port, false};
+        return DeviceEntry{std::string(kPlainPortModel), "", m_port, false, ""};
     }
 
 private:

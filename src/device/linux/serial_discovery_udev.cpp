@@ -82,6 +82,7 @@ std::optional<FoundPort> DescribePort(udev_device* tty) {
     // The device name is the port's own, whatever the product text around it
     // in the friendly name holds.
     record.portName = comName;
+    record.physicalPath = Property(tty, "ID_PATH");
     // The parent is owned by the child; no unref.
     udev_device* usb = udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device");
     record.description = KindDescription(name, usb != nullptr);

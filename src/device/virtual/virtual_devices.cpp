@@ -52,6 +52,7 @@ void AddDescribedDevice(const json& description, const std::filesystem::path& di
         device.description = Text(description, "description");
         device.busDescription = Text(description, "bus_description");
         device.serialNumber = Text(description, "serial_number");
+        device.physicalPath = Text(description, "id_path");
         devices.serial.push_back(std::move(device));
     } else if (kind == "hid") {
         const auto vendorId = Id(description, "vendor_id");
@@ -66,6 +67,7 @@ void AddDescribedDevice(const json& description, const std::filesystem::path& di
         device.productId = *productId;
         device.product = Text(description, "product");
         device.serialNumber = Text(description, "serial_number");
+        device.physicalPath = Text(description, "id_path");
         devices.hid.push_back(std::move(device));
     }
 }

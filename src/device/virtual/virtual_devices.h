@@ -23,6 +23,7 @@ struct VirtualSerialDevice {
     std::string description;
     std::string busDescription;
     std::string serialNumber;
+    std::string physicalPath;  // "id_path": where it stands in for a plugged-in device
 };
 
 struct VirtualHidDevice {
@@ -31,6 +32,7 @@ struct VirtualHidDevice {
     std::uint16_t productId = 0;
     std::string product;
     std::string serialNumber;
+    std::string physicalPath;  // "id_path"
 };
 
 struct VirtualDevices {
