@@ -606,11 +606,11 @@ int RunHidCharger(const HidChargerOptions& options) {
     CatchStopSignals();
     {
         nlohmann::json description = {{"kind", "hid"},
-                                       {"socket", socketPath.filename().string()},
-                                       {"vendor_id", *vendorId},
-                                       {"product_id", *productId},
-                                       {"product", options.product},
-                                       {"serial_number", options.serialNumber}};
+                                      {"socket", socketPath.filename().string()},
+                                      {"vendor_id", *vendorId},
+                                      {"product_id", *productId},
+                                      {"product", options.product},
+                                      {"serial_number", options.serialNumber}};
         if (!options.idPath.empty()) {
             description["id_path"] = options.idPath;
         }

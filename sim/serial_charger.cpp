@@ -718,12 +718,12 @@ int RunSerialCharger(const SerialChargerOptions& options) {
     const std::string port = "COM" + std::to_string(name->number);
     CatchStopSignals();
     nlohmann::json description = {{"kind", "serial"},
-                                   {"port", port},
-                                   {"node", node},
-                                   {"friendly_name", options.description + " (" + port + ")"},
-                                   {"description", options.description},
-                                   {"bus_description", options.product},
-                                   {"serial_number", options.serialNumber}};
+                                  {"port", port},
+                                  {"node", node},
+                                  {"friendly_name", options.description + " (" + port + ")"},
+                                  {"description", options.description},
+                                  {"bus_description", options.product},
+                                  {"serial_number", options.serialNumber}};
     if (!options.idPath.empty()) {
         description["id_path"] = options.idPath;
     }

@@ -47,7 +47,7 @@ struct SerialChargerOptions {
     std::string description = "Kestrion Charger";
     std::string product = "Varno Kestrion X";  // the bus text; "Varno..." marks a charger
     std::string serialNumber = "0001A2B3";
-    std::string idPath;  // the udev ID_PATH it claims; empty: none
+    std::string idPath;                // the udev ID_PATH it claims; empty: none
     std::string modelCode = "0x01";    // the charger's own model
     std::filesystem::path savePath;    // the payload of each completed transfer
     std::filesystem::path reportPath;  // what the charger saw, as JSON

@@ -63,10 +63,33 @@ bool DeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
 }
 
 bool DeviceChannel::OpenHid(std::uint32_t index) {
+    const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
+    // A charger known by its serial number is opened wherever the list has
+    // it now: the interfaces of a restarting neighbour come and go, and the
+    // n of HIDn moves with them.
+    std::size_t chosen = index;
+    if (!m_expectedSerialNumber.empty() &&
+        (chosen >= interfaces.size() ||
+         SerialField(interfaces[chosen].serialNumber) != m_expectedSerialNumber)) {
+        chosen = interfaces.size();
+        for (std::size_t i = 0; i < interfaces.size(); ++i) {
+            if (SerialField(interfaces[i].serialNumber) == m_expectedSerialNumber) {
+                chosen = i;
+                break;
+            }
+        }
+    }
     std::string path;
-    HidInterfaceInfo opened;
-    m_hid = OpenHidInterface(index, path, &opened);
-    m_hidSerialNumber = opened.serialNumber;
+    if (chosen < interfaces.size()) {
+        const HidInterfaceInfo& info = interfaces[chosen];
+        path = info.path;
+        m_hidSerialNumber = info.serialNumber;
+        m_hid =
+            info.isVirtual ? OpenVirtualHidInterface(info.path) : OpenSystemHidInterface(info.path);
+    } else {
+        m_hidSerialNumber.clear();
+        errno = ENODEV;
+    }
     if (m_hid == nullptr) {
         m_openErrno = errno;
         m_openNode = path;
@@ -75,6 +98,10 @@ bool DeviceChannel::OpenHid(std::uint32_t index) {
         return false;
     }
     return true;
+}
+
+std::string DeviceChannel::SerialField(const std::string& serialNumber) {
+    return serialNumber.substr(0, serialNumber.find('#'));
 }
 
 void DeviceChannel::Close() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "device/channel_framing.h"
 #include "device/hid_interface.h"
@@ -74,11 +75,18 @@ public:
     // HIDn is whichever is n-th at the moment of the open, so a run that
     // must reach one charger among several checks that it did.
     const std::string& HidSerialNumber() const { return m_hidSerialNumber; }
+    // From now on a HID open reaches the interface with this serial number
+    // (as the device list shows it: up to a '#') wherever the interface list
+    // has it, when the named one is another; empty: the named one always.
+    void ExpectHidSerialNumber(std::string serialNumber) {
+        m_expectedSerialNumber = std::move(serialNumber);
+    }
 
 private:
     bool Counted(ReadOutcome outcome);
     bool OpenSerial(std::uint32_t port, std::uint32_t baudRate);
     bool OpenHid(std::uint32_t index);
+    static std::string SerialField(const std::string& serialNumber);
     // The frame's data and then its XOR byte.
     bool SendFrameBytes(const std::uint8_t* data, std::uint32_t count, std::uint8_t checksum);
     static constexpr std::uint32_t kFrameDataLimit = 64;
@@ -92,6 +100,7 @@ private:
     int m_openErrno = 0;
     std::uint32_t m_openRateRefused = 0;
     std::string m_hidSerialNumber;
+    std::string m_expectedSerialNumber;
     LinkStatistics m_statistics;
 };
 

@@ -24,8 +24,7 @@ std::vector<HidInterfaceInfo> EnumerateHidInterfaces() {
     return interfaces;
 }
 
-std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path,
-                                               HidInterfaceInfo* opened) {
+std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path) {
     const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
     if (index >= interfaces.size()) {
         path.clear();
@@ -34,9 +33,6 @@ std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string&
     }
     const HidInterfaceInfo& info = interfaces[index];
     path = info.path;
-    if (opened != nullptr) {
-        *opened = info;
-    }
     return info.isVirtual ? OpenVirtualHidInterface(info.path) : OpenSystemHidInterface(info.path);
 }
 

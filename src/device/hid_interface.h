@@ -50,10 +50,8 @@ std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces();
 
 // Opens interface `index` of EnumerateHidInterfaces(), telling its node (or
 // socket) in `path`; nullptr when there is none (errno ENODEV) or it cannot
-// be opened (errno says why: EACCES for a node without permission). With
-// `opened`, also what the enumeration said of the interface it tried.
-std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path,
-                                               HidInterfaceInfo* opened = nullptr);
+// be opened (errno says why: EACCES for a node without permission).
+std::unique_ptr<HidInterface> OpenHidInterface(std::uint32_t index, std::string& path);
 
 // Opens one interface of the list (platform backend, or virtual).
 std::unique_ptr<HidInterface> OpenSystemHidInterface(const std::string& path);

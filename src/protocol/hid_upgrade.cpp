@@ -139,6 +139,7 @@ private:
     int Attempt() {
         m_identity = m_host.SelectedEntry();
         m_report.deviceName = m_identity.deviceName;
+        m_channel.ExpectHidSerialNumber(m_identity.serialText);
         if (!m_channel.Open(m_identity.deviceName, kFirmwareBaudRate)) {
             m_report.openError = m_channel.OpenError();
             m_report.openNode = m_channel.OpenNode();

@@ -30,6 +30,7 @@ bool LiveDeviceTable::Refresh() {
     for (const std::string& name : m_namedPorts) {
         m_table.AddNamedPort(name);
     }
+    ++m_generation;
     return true;
 }
 
@@ -43,11 +44,17 @@ void LiveDeviceTable::Rebuild() {
     for (const std::string& name : m_namedPorts) {
         m_table.AddNamedPort(name);
     }
+    ++m_generation;
 }
 
 std::vector<DeviceEntry> LiveDeviceTable::Entries() const {
     const std::lock_guard lock(m_mutex);
     return m_table.Entries();
+}
+
+std::uint64_t LiveDeviceTable::Generation() const {
+    const std::lock_guard lock(m_mutex);
+    return m_generation;
 }
 
 std::string LiveDeviceTable::DiscoveryError() const {
@@ -83,7 +90,12 @@ public:
     const std::string& Rejection() const { return m_rejection; }
 
     std::string PathText() override { return m_path; }
-    DeviceEntry SelectedEntry() override { return m_device; }
+    // The charger as the table lists it now: each open of the run reaches
+    // it under the name it has at that moment.
+    DeviceEntry SelectedEntry() override {
+        Follow();
+        return m_device;
+    }
     std::vector<DeviceEntry> ListedEntries() override { return m_devices.Entries(); }
     void ShowStatus(bool /*visible*/) override {}
     void SetStatusText(const std::string& text) override { m_observer.OnStatus(m_run, text); }
@@ -94,13 +106,27 @@ public:
     }
     void EnableUpdateButton(bool /*enabled*/) override {}
     void CopyDataToControls() override {}
-    // Follows the charger through device changes: while it is listed under
-    // its own name it stays selected; when it comes back under another
-    // (restarted while a neighbour was away), that name is selected.
-    void PumpMessages() override {
-        if (!m_devices.Refresh()) {
+    void PumpMessages() override { Follow(); }
+    void ResetFileInfo(std::string_view reason) override { m_rejection = reason; }
+    void ShowFileInfo(const FileInfoText& /*info*/) override {}
+    void ShowMessageBox(std::string_view text, std::string_view caption,
+                        MessageIcon icon) override {
+        m_observer.OnMessage(m_run, text, caption, icon);
+    }
+
+private:
+    // Follows the charger through device changes (whichever run's call
+    // rebuilt the table): while it is listed under its own name it keeps
+    // it; when it is listed under another (a HID charger that restarted
+    // while a neighbour was away, or whose neighbour went away), it takes
+    // that name. While it is away, the last name stays.
+    void Follow() {
+        m_devices.Refresh();
+        const std::uint64_t generation = m_devices.Generation();
+        if (generation == m_seenGeneration) {
             return;
         }
+        m_seenGeneration = generation;
         const std::vector<DeviceEntry> entries = m_devices.Entries();
         for (const DeviceEntry& entry : entries) {
             if (entry.SameDevice(m_device)) {
@@ -114,16 +140,10 @@ public:
             }
         }
     }
-    void ResetFileInfo(std::string_view reason) override { m_rejection = reason; }
-    void ShowFileInfo(const FileInfoText& /*info*/) override {}
-    void ShowMessageBox(std::string_view text, std::string_view caption,
-                        MessageIcon icon) override {
-        m_observer.OnMessage(m_run, text, caption, icon);
-    }
 
-private:
     std::string m_path;
     DeviceEntry m_device;
+    std::uint64_t m_seenGeneration = 0;
     LiveDeviceTable& m_devices;
     BatchObserver& m_observer;
     int m_run;

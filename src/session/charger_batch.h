@@ -45,6 +45,8 @@ public:
     // Rebuilds the table now.
     void Rebuild();
     std::vector<DeviceEntry> Entries() const;
+    // Counts the rebuilds, so that a reader can tell a table it has seen.
+    std::uint64_t Generation() const;
     // Why the last discovery failed; empty when it ran.
     std::string DiscoveryError() const;
     // Adds a serial port that discovery does not list but that opens by its
@@ -59,6 +61,7 @@ private:
     DeviceTable m_table;
     std::vector<std::string> m_namedPorts;
     std::string m_discoveryError;
+    std::uint64_t m_generation = 0;
 };
 
 // One charger's run and how it ended.
@@ -90,9 +93,9 @@ public:
 };
 
 struct BatchSettings {
-    std::string filePath;                // the update file, as the operator gave it
-    std::filesystem::path ledgerPath;    // the history; empty keeps none
-    std::string operatorName;            // empty: the user's name
+    std::string filePath;              // the update file, as the operator gave it
+    std::filesystem::path ledgerPath;  // the history; empty keeps none
+    std::string operatorName;          // empty: the user's name
 };
 
 class ChargerBatch {

@@ -36,8 +36,9 @@ std::optional<SlotNames> SlotNames::Parse(std::string_view text, std::string& er
         const std::size_t equals = line.find('=');
         const std::string_view key =
             equals == std::string_view::npos ? std::string_view() : Trimmed(line.substr(0, equals));
-        const std::string_view name =
-            equals == std::string_view::npos ? std::string_view() : Trimmed(line.substr(equals + 1));
+        const std::string_view name = equals == std::string_view::npos
+                                          ? std::string_view()
+                                          : Trimmed(line.substr(equals + 1));
         if (key.empty() || name.empty()) {
             error = "line " + std::to_string(lineNumber) +
                     " is not \"KEY = NAME\" (KEY an ID_PATH or a device name such as COM65)";
@@ -106,8 +107,7 @@ Station::~Station() {
 }
 
 bool Station::ModelWanted(const DeviceEntry& device) const {
-    return m_settings.model.empty() ||
-           device.modelText.find(m_settings.model) != std::string::npos;
+    return m_settings.model.empty() || device.modelText.find(m_settings.model) != std::string::npos;
 }
 
 void Station::Scan() {

@@ -135,7 +135,7 @@ private:
     LiveDeviceTable& m_devices;
     StationListener& m_listener;
     mutable std::recursive_mutex m_mutex;
-    std::vector<StationCharger> m_chargers;  // in order of arrival
+    std::vector<StationCharger> m_chargers;   // in order of arrival
     std::map<int, std::size_t> m_runCharger;  // run number -> index in m_chargers
     bool m_starting = true;
     // Last; it waits for the runs, whose calls reach the members above.

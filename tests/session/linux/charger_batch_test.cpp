@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: MIT
+// Runs at once over one shared device table, against simulated chargers:
+// two HID chargers that restart into their bootloaders at the same moment,
+// one of them away for longer, so that the other comes back first under
+// the first one's name. Each run must find its own charger again and each
+// charger receive its own payload; the history gets one line per run.
+#include "session/charger_batch.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "protocol/upgrade_fixture.h"
+#include "session/ledger.h"
+
+namespace velmorin {
+namespace {
+
+using testing::Bytes;
+
+// Keeps every finished run and wakes the test when the last one ends.
+class FinishedRuns : public BatchObserver {
+public:
+    void OnStatus(int /*run*/, const std::string& /*text*/) override {}
+    void OnProgress(int /*run*/, int /*position*/, int /*maximum*/) override {}
+    void OnMessage(int /*run*/, std::string_view /*text*/, std::string_view /*caption*/,
+                   MessageIcon /*icon*/) override {}
+    void OnFinished(int /*run*/, const BatchResult& result) override {
+        const std::lock_guard lock(m_mutex);
+        results[result.device.serialText] = result;
+    }
+
+    std::mutex m_mutex;
+    std::map<std::string, BatchResult> results;  // by serial number
+};
+
+struct HidCharger {
+    std::string name;
+    std::string serialNumber;
+    std::string modelCode;
+    std::string absenceMs;
+    Bytes payload;
+};
+
+class ChargerBatchTest : public testing::UpgradeFixture {
+protected:
+    std::unique_ptr<testing::BackgroundProgram> Start(const HidCharger& charger) {
+        auto program = std::make_unique<testing::BackgroundProgram>(std::vector<std::string>{
+            VELMORIN_SIM, "hid", "--dir", Dir().string(), "--name", charger.name, "--serial-number",
+            charger.serialNumber, "--model-code", charger.modelCode, "--absence-ms",
+            charger.absenceMs, "--save", Saved(charger).string(), "--report",
+            (Dir() / (charger.name + "-report.json")).string()});
+        EXPECT_TRUE(testing::WaitForFile(Dir() / (charger.name + ".json")));
+        return program;
+    }
+    std::filesystem::path Saved(const HidCharger& charger) const {
+        return Dir() / (charger.name + "-saved.bin");
+    }
+};
+
+TEST_F(ChargerBatchTest, HidChargersRestartingTogetherAreEachFoundAgain) {
+    // charger1 is listed first (HID0). Both restart on their model command;
+    // charger2 is back within 0.2 s and, while charger1 is away, is the only
+    // HID device: HID0. A run that went by the name would reach the wrong
+    // charger; a run that went by the old name alone would wait in vain.
+    const std::vector<HidCharger> chargers = {
+        {"charger1", "HA000001", "0x85", "1800", testing::Payload(6000, 3)},
+        {"charger2", "HB000002", "0x86", "200", testing::Payload(9000, 91)},
+    };
+    std::vector<std::unique_ptr<testing::BackgroundProgram>> programs;
+    for (const HidCharger& charger : chargers) {
+        programs.push_back(Start(charger));
+    }
+    ASSERT_FALSE(HasFailure());
+
+    LiveDeviceTable devices(false);
+    const std::vector<DeviceEntry> listed = devices.Entries();
+    ASSERT_EQ(listed.size(), 2u);
+    const std::filesystem::path ledger = Dir() / "state" / "history.jsonl";
+    FinishedRuns observer;
+    {
+        // One batch per file: each charger gets a payload of its own and
+        // refuses the other's model code.
+        std::vector<std::unique_ptr<ChargerBatch>> batches;
+        for (std::size_t i = 0; i < chargers.size(); ++i) {
+            const auto file =
+                Seal(chargers[i].payload, SealedForm::HeaderOnly,
+                     static_cast<std::uint8_t>(std::stoi(chargers[i].modelCode, nullptr, 16)));
+            batches.push_back(std::make_unique<ChargerBatch>(
+                BatchSettings{file.string(), ledger, "tester"}, devices, observer));
+        }
+        for (std::size_t i = 0; i < chargers.size(); ++i) {
+            const auto entry = std::find_if(listed.begin(), listed.end(), [&](const auto& e) {
+                return e.serialText == chargers[i].serialNumber;
+            });
+            ASSERT_NE(entry, listed.end());
+            batches[i]->Start(*entry);
+        }
+    }  // the batches wait for their runs
+
+    ASSERT_EQ(observer.results.size(), 2u);
+    for (const HidCharger& charger : chargers) {
+        SCOPED_TRACE(charger.name);
+        const BatchResult& result = observer.results[charger.serialNumber];
+        EXPECT_EQ(result.report.outcome, UpgradeOutcome::Completed)
+            << result.message << " " << result.report.openError;
+        EXPECT_EQ(result.report.attempts, 1);
+        EXPECT_TRUE(result.ledgerError.empty()) << result.ledgerError;
+        EXPECT_EQ(testing::ReadBytes(Saved(charger)), charger.payload);
+    }
+    programs.clear();
+
+    const LedgerContents history = ReadLedger(ledger);
+    EXPECT_TRUE(history.warnings.empty());
+    ASSERT_EQ(history.entries.size(), 2u);
+    for (const LedgerEntry& entry : history.entries) {
+        EXPECT_EQ(entry.outcome, LedgerOutcome::Completed);
+        EXPECT_EQ(entry.operatorName, "tester");
+        EXPECT_EQ(entry.fileSha256.size(), 64u);
+        EXPECT_TRUE(entry.serialNumber == "HA000001" || entry.serialNumber == "HB000002");
+    }
+    EXPECT_NE(history.entries[0].serialNumber, history.entries[1].serialNumber);
+}
+
+}  // namespace
+}  // namespace velmorin
