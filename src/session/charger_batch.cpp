@@ -106,7 +106,16 @@ public:
     }
     void EnableUpdateButton(bool /*enabled*/) override {}
     void CopyDataToControls() override {}
-    void PumpMessages() override { Follow(); }
+    // Called after every frame or block: the table is looked at a few times
+    // a second, not at each of tens of thousands of calls.
+    void PumpMessages() override {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastFollowed < kFollowEvery) {
+            return;
+        }
+        m_lastFollowed = now;
+        Follow();
+    }
     void ResetFileInfo(std::string_view reason) override { m_rejection = reason; }
     void ShowFileInfo(const FileInfoText& /*info*/) override {}
     void ShowMessageBox(std::string_view text, std::string_view caption,
@@ -144,6 +153,8 @@ private:
     std::string m_path;
     DeviceEntry m_device;
     std::uint64_t m_seenGeneration = 0;
+    static constexpr auto kFollowEvery = std::chrono::milliseconds(50);
+    std::chrono::steady_clock::time_point m_lastFollowed{};
     LiveDeviceTable& m_devices;
     BatchObserver& m_observer;
     int m_run;

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 // A virtual HID interface: a connected SOCK_SEQPACKET socket on which every
 // message is one 65-byte report.
-#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <chrono>
 #include <cstring>
 
 #include "device/hid_interface.h"
@@ -28,25 +27,40 @@ public:
                static_cast<ssize_t>(report.size());
     }
 
+    // One receive that waits with the socket's own time-out (set again only
+    // when it changes): a transfer waits for thousands of answers, each the
+    // sooner for taking one system call instead of a poll and a receive.
     ReadOutcome ReadReport(HidReport& report, std::uint32_t timeoutMs) override {
-        struct pollfd wait {
-            m_fd, POLLIN, 0
-        };
-        const int timeout = static_cast<int>(std::min<std::uint32_t>(timeoutMs, INT_MAX));
-        int ready = 0;
-        do {
-            ready = ::poll(&wait, 1, timeout);
-        } while (ready < 0 && errno == EINTR);
-        if (ready == 0) {
-            return ReadOutcome::TimedOut;
+        if (timeoutMs == 0) {
+            timeoutMs = 1;  // a time-out of zero would wait for ever
         }
-        if (ready < 0 || (wait.revents & POLLIN) == 0) {
-            return ReadOutcome::DeviceLost;  // the device closed its end
+        if (timeoutMs != m_timeoutMs) {
+            timeval limit{};
+            limit.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+            limit.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
+            if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+                return ReadOutcome::DeviceLost;
+            }
+            m_timeoutMs = timeoutMs;
         }
         report.fill(0);
-        const ssize_t received = ::recv(m_fd, report.data(), report.size(), 0);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        ssize_t received = 0;
+        for (;;) {
+            received = ::recv(m_fd, report.data(), report.size(), 0);
+            if (received >= 0 || errno != EINTR) {
+                break;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return ReadOutcome::TimedOut;
+            }
+        }
+        if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return ReadOutcome::TimedOut;
+        }
         if (received <= 0) {
-            return ReadOutcome::DeviceLost;  // 0: the end of the connection
+            return ReadOutcome::DeviceLost;  // 0: the device closed its end
         }
         // A message of another size is no report: a failed read, though the
         // device is still there.
@@ -56,6 +70,7 @@ public:
 
 private:
     int m_fd;
+    std::uint32_t m_timeoutMs = 0;  // the socket's receive time-out now (0: none set)
 };
 
 }  // namespace
