@@ -8,6 +8,7 @@
 #include "image/file_path.h"
 #include "protocol/hid_upgrade.h"
 #include "session/upgrade_dispatch.h"
+#include "session/upgrade_record.h"
 
 namespace velmorin {
 
@@ -97,8 +98,12 @@ void MainWindowLogic::RunUpgrade(UpgradeRunner::Procedure procedure, bool holdLi
         m_listLive = false;
         m_view.EnableDeviceList(false);
     }
+    m_runDevice.reset();
+    m_runFile.reset();
     m_runner.Start(std::move(procedure), *this, [this, holdList](const UpgradeReport& report) {
         m_lastReport = report;
+        RecordUpgrade(report, m_runDevice.value_or(DeviceEntry{}),
+                      m_runFile.value_or(UpgradedFile{}));
         if (holdList) {
             m_listLive = true;
             m_view.EnableDeviceList(true);
@@ -109,6 +114,18 @@ void MainWindowLogic::RunUpgrade(UpgradeRunner::Procedure procedure, bool holdLi
             RefreshDeviceList();
         }
     });
+}
+
+void MainWindowLogic::RecordUpgrade(const UpgradeReport& report, const DeviceEntry& device,
+                                    const UpgradedFile& file) {
+    if (m_services.ledgerPath.empty()) {
+        return;
+    }
+    const std::string failure =
+        AppendToLedger(m_services.ledgerPath, LedgerEntryFor(report, device, {}, file, {}));
+    if (!failure.empty()) {
+        m_view.ShowMessageBox(failure, m_applicationName, MessageIcon::Exclamation);
+    }
 }
 
 void MainWindowLogic::OnUpdate() {
@@ -139,11 +156,20 @@ void MainWindowLogic::TakeDownloadedFile(const std::string& path) {
 }
 
 std::string MainWindowLogic::PathText() {
-    return m_view.PathText();
+    std::string text = m_view.PathText();
+    if (m_upgrading && !m_runFile && !m_services.ledgerPath.empty()) {
+        // The file as the run first reads its name, for the history.
+        m_runFile = UpgradedFile::Describe(text);
+    }
+    return text;
 }
 
 DeviceEntry MainWindowLogic::SelectedEntry() {
-    return m_table.At(m_view.SelectedDeviceLine());
+    DeviceEntry entry = m_table.At(m_view.SelectedDeviceLine());
+    if (m_upgrading && !m_runDevice) {
+        m_runDevice = entry;  // the charger as the run first reads it, for the history
+    }
+    return entry;
 }
 
 std::vector<DeviceEntry> MainWindowLogic::ListedEntries() {

@@ -8,8 +8,10 @@
 // The logic is the upgrades' host; a runner decides where they run.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "device/device_watcher.h"
@@ -20,7 +22,9 @@
 #include "protocol/upgrade_host.h"
 #include "session/device_list.h"
 #include "session/device_table.h"
+#include "session/ledger.h"
 #include "session/main_window_view.h"
+#include "session/upgrade_record.h"
 #include "session/upgrade_runner.h"
 
 namespace velmorin {
@@ -34,6 +38,8 @@ struct MainWindowServices {
         fetchCatalogue = [](const auto& report) { return FetchCatalogue(report); };
     // Follows device changes (tests of the rules turn it off).
     bool watchDevices = true;
+    // Where every upgrade adds its line; empty keeps no history.
+    std::filesystem::path ledgerPath = DefaultLedgerPath();
 };
 
 class MainWindowLogic : private UpgradeHost {
@@ -77,6 +83,10 @@ public:
 
 private:
     void RunUpgrade(UpgradeRunner::Procedure procedure, bool holdList);
+    // Adds the run's line to the history; a failure to is shown, and the
+    // run's outcome stays what it was.
+    void RecordUpgrade(const UpgradeReport& report, const DeviceEntry& device,
+                       const UpgradedFile& file);
 
     // UpgradeHost, on the view's thread.
     std::string PathText() override;
@@ -107,6 +117,9 @@ private:
     bool m_fileAccepted = false;
     bool m_upgrading = false;
     UpgradeReport m_lastReport;
+    // What the run under way upgrades, as it first read them.
+    std::optional<DeviceEntry> m_runDevice;
+    std::optional<UpgradedFile> m_runFile;
 };
 
 }  // namespace velmorin

@@ -294,6 +294,7 @@ protected:
             return m_fetch(report);
         };
         services.watchDevices = false;
+        services.ledgerPath = m_ledgerPath;
         return services;
     }
 
@@ -355,6 +356,7 @@ protected:
         [](const auto&) { return CatalogueFetchResult{}; };
     InlineUpgradeRunner m_inline;
     std::unique_ptr<MainWindowLogic> m_logic;
+    std::filesystem::path m_ledgerPath = m_directory.Path() / "state" / "history.jsonl";
 };
 
 }  // namespace

@@ -383,7 +383,37 @@ TEST_F(MainWindowLogicTest, UpdateRunsTheProcedureOfTheDeviceName) {
         EXPECT_FALSE(m_window.statusVisible);
         EXPECT_FALSE(m_window.progressVisible);
         EXPECT_TRUE(m_window.updateEnabled);
+
+        // Every run adds its line to the history.
+        const LedgerContents history = ReadLedger(m_ledgerPath);
+        ASSERT_FALSE(history.entries.empty());
+        const LedgerEntry& line = history.entries.back();
+        EXPECT_EQ(line.outcome, LedgerOutcome::OpenFailed);
+        EXPECT_EQ(line.device, row.deviceName);
+        EXPECT_EQ(line.serialNumber, "HX1");
+        EXPECT_EQ(line.file, "update.bin");
+        EXPECT_EQ(line.fileVersion, "V1.02");
+        EXPECT_EQ(line.message, row.box);
     }
+    EXPECT_EQ(ReadLedger(m_ledgerPath).entries.size(), std::size(rows));
+}
+
+TEST_F(MainWindowLogicTest, HistoryThatCannotBeWrittenIsShownAndKeepsTheOutcome) {
+    // A regular file where the history's folder should be.
+    testing::WriteBytes(Dir() / "blocked", {'x'});
+    m_ledgerPath = Dir() / "blocked" / "history.jsonl";
+    m_devices = {Charger("COM250", "Varno Kestrion X", "HX1")};
+    MainWindowLogic& logic = Open();
+    m_window.SetPathText(Sealed("update.bin"));
+    logic.OnUpdate();
+
+    ASSERT_EQ(m_window.boxes.size(), 2u);
+    EXPECT_EQ(m_window.boxes[0].text, "Error opening COM port");
+    EXPECT_NE(m_window.boxes[1].text.find("cannot write the history"), std::string::npos)
+        << m_window.boxes[1].text;
+    EXPECT_EQ(m_window.boxes[1].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(logic.LastReport().outcome, UpgradeOutcome::OpenFailed);
+    EXPECT_FALSE(logic.Upgrading());
 }
 
 TEST_F(MainWindowLogicTest, DownloadOpensTheDialogOnlyOverAFetchedCatalogue) {
