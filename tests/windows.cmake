@@ -47,7 +47,7 @@ velmorin_wine_test(win_online_tests online/catalogue_test.cpp online/windows/pri
                    support/http_server.cpp)
 velmorin_wine_test(win_session_tests session/download_flow_test.cpp session/hyperlink_texts_test.cpp
                    session/ledger_test.cpp session/main_window_logic_test.cpp
-                   session/startup_test.cpp)
+                   session/startup_test.cpp session/station_test.cpp)
 # The cross compiler (GCC 12 at -O3) takes the strings in this test's tables
 # of aggregates for uninitialised; every member is given.
 set_source_files_properties(session/main_window_logic_test.cpp TARGET_DIRECTORY win_session_tests

@@ -233,6 +233,13 @@ LedgerContents ReadLedger(const std::filesystem::path& path) {
             end = text.size();
         }
         ++lineNumber;
+        const std::string_view line = std::string_view(text).substr(start, end - start);
+        if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
+            // A blank line holds no upgrade (a line written where the file
+            // might have ended in a torn one starts with a line end).
+            start = end + 1;
+            continue;
+        }
         // JSON takes a CR before the line end as blank space.
         if (auto entry = ParseLedgerLine(std::string_view(text).substr(start, end - start))) {
             contents.entries.push_back(std::move(*entry));

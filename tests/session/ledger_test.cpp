@@ -168,6 +168,8 @@ TEST(Ledger, TornLastLineIsSkippedAndTheNextAppendStartsAFreshLine) {
               std::vector<std::string>{"history.jsonl line 3 cannot be read; skipped"});
 }
 
+// Garbage is named by its line; a blank line holds nothing and goes unsaid
+// (a line written where the file might end in a torn one starts afresh).
 TEST(Ledger, GarbageAndEmptyLinesInTheMiddleAreSkippedWithTheirNumbers) {
     testing::TempDirectory directory;
     const auto path = directory.Path() / "history.jsonl";
@@ -177,8 +179,7 @@ TEST(Ledger, GarbageAndEmptyLinesInTheMiddleAreSkippedWithTheirNumbers) {
     const LedgerContents contents = ReadLedger(path);
     EXPECT_EQ(contents.entries, (std::vector<LedgerEntry>{Numbered(1), Numbered(2), Numbered(3)}));
     EXPECT_EQ(contents.warnings,
-              (std::vector<std::string>{"history.jsonl line 2 cannot be read; skipped",
-                                        "history.jsonl line 3 cannot be read; skipped"}));
+              (std::vector<std::string>{"history.jsonl line 2 cannot be read; skipped"}));
 }
 
 TEST(Ledger, FolderBlockedByAFileGivesTheReason) {
