@@ -64,8 +64,9 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release --target image_bench discovery_bench upgrade_bench velmorin-sim
 	./tests/umockdev-wrapper build/release/bench/discovery_bench
-	./build/release/bench/upgrade_bench build/release/sim/velmorin-sim
 	./build/release/bench/image_bench
+	# Last: the upgrades' figures, one name=value per line.
+	./build/release/bench/upgrade_bench build/release/sim/velmorin-sim
 
 fuzz: deps
 	./scripts/run-fuzz
