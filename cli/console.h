@@ -24,6 +24,10 @@ void SetUpTextEncoding();
 // the ANSI code page, where a name outside it is lost.
 std::vector<std::string> ArgumentsAsText(int argc, char** argv);
 
+// Writes `bytes` to standard output as they are (on Windows, with no CR
+// added before each LF), after what the program's streams hold.
+void WriteStdoutBytes(std::string_view bytes);
+
 // True when standard output (standard error) is a terminal, not a file or
 // a pipe.
 bool StdoutIsTerminal();
@@ -67,6 +71,23 @@ public:
 
 private:
     // The handling to put back.
+    struct Previous;
+    std::unique_ptr<Previous> m_previous;
+};
+
+// While an object lives, the ending requests are not delivered to the
+// calling thread, nor to the threads it starts, which keep that for their
+// lives: the upgrades' own threads then never see a request interrupt one
+// of their waits, and the program's main thread handles every request.
+// Nothing on Windows, where a request arrives on a thread of its own.
+class EndingRequestsKeptFromNewThreads {
+public:
+    EndingRequestsKeptFromNewThreads();
+    ~EndingRequestsKeptFromNewThreads();
+    EndingRequestsKeptFromNewThreads(const EndingRequestsKeptFromNewThreads&) = delete;
+    EndingRequestsKeptFromNewThreads& operator=(const EndingRequestsKeptFromNewThreads&) = delete;
+
+private:
     struct Previous;
     std::unique_ptr<Previous> m_previous;
 };

@@ -2,15 +2,19 @@
 // velmorin-cli: the tool's jobs from a terminal and from scripts.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "batch_command.h"
 #include "console.h"
+#include "history_command.h"
 #include "info_command.h"
 #include "list_command.h"
 #include "online_commands.h"
 #include "output.h"
+#include "station_command.h"
 #include "update_command.h"
 
 namespace {
@@ -57,18 +61,61 @@ int main(int argc, char** argv) {
                    "also list plain serial ports that are free now");
     list->add_flag("--json", listJson, "print the list as JSON");
 
-    std::string updatePath;
-    std::string updateDevice;
-    bool updateJson = false;
+    const std::string operatorHelp =
+        "the name the history records for the upgrades (default: the user's name)";
+    velmorin::cli::BatchUpdateOptions updateOptions;
     CLI::App* update = app.add_subcommand(
         "update",
-        "Write an update file into a charger (exit 0 only after \"Upgrade completion!\")");
-    update->add_option("FILE", updatePath, "the update file (*.bin)")->required();
+        "Write an update file into a charger, or into several at once (exit 0 only after "
+        "\"Upgrade completion!\" on each)");
+    update->add_option("FILE", updateOptions.path, "the update file (*.bin)")->required();
+    CLI::Option* updateDevices =
+        update
+            ->add_option("--device", updateOptions.devices,
+                         "the device name as `list` shows it (COMn, HIDn), or a serial node "
+                         "path; give it again for several chargers at once")
+            ->allow_extra_args(false);
     update
-        ->add_option("--device", updateDevice,
-                     "the device name as `list` shows it (COMn, HIDn), or a serial node path")
-        ->required();
-    update->add_flag("--json", updateJson, "print the outcome and the link's figures as JSON");
+        ->add_flag("--all", updateOptions.all,
+                   "every charger the device list shows, at once (plain serial ports only "
+                   "through --device)")
+        ->excludes(updateDevices);
+    update->add_flag("--json", updateOptions.json,
+                     "print the outcome and the link's figures as JSON (with several chargers, "
+                     "an array of them)");
+    update->add_option("--operator", updateOptions.operatorName, operatorHelp);
+
+    velmorin::cli::StationCommandOptions stationOptions;
+    CLI::App* station = app.add_subcommand(
+        "station",
+        "Upgrade every charger that arrives, in parallel, once per serial number, until "
+        "Ctrl-C or --count completions");
+    station->add_option("FILE", stationOptions.path, "the update file (*.bin)")->required();
+    station->add_option("--model", stationOptions.model,
+                        "only chargers whose model text holds this (others are skipped)");
+    station->add_option("--slots", stationOptions.slotsPath,
+                        "a file of \"KEY = NAME\" lines naming the slots (KEY: udev ID_PATH or "
+                        "device name)");
+    station->add_option("--count", stationOptions.count, "end after this many completed upgrades")
+        ->check(CLI::Range(0, std::numeric_limits<int>::max()));
+    station->add_flag("--json", stationOptions.json,
+                      "print one JSON object per event on standard output");
+    station->add_option("--operator", stationOptions.operatorName, operatorHelp);
+
+    velmorin::cli::HistoryOptions historyOptions;
+    CLI::App* history =
+        app.add_subcommand("history", "Show the upgrades recorded in the history (history.jsonl)");
+    CLI::Option* historyJson =
+        history->add_flag("--json", historyOptions.json, "print the entries as a JSON array");
+    history->add_flag("--csv", historyOptions.csv, "print the entries as CSV")
+        ->excludes(historyJson);
+    history->add_option("--serial", historyOptions.serial,
+                        "only the upgrades of the charger with this serial number");
+    std::string historySince;
+    CLI::Option* historySinceOption =
+        history->add_option("--since", historySince,
+                            "only the upgrades at or after this date (YYYY-MM-DD) or UTC time "
+                            "(YYYY-MM-DDTHH:MM:SSZ)");
 
     CLI::App* checkRelease =
         app.add_subcommand("check-release",
@@ -116,7 +163,27 @@ int main(int argc, char** argv) {
         return velmorin::cli::RunDownloadCommand(downloadIndex, downloadPath);
     }
     if (*update) {
-        return velmorin::cli::RunUpdateCommand(updatePath, updateDevice, updateJson);
+        if (!updateOptions.all && updateOptions.devices.empty()) {
+            std::cerr << "velmorin-cli update: name the charger with --device NAME (again for "
+                         "several), or give --all\n"
+                      << "Run with --help for more information.\n";
+            return 2;
+        }
+        if (!updateOptions.all && updateOptions.devices.size() == 1) {
+            return velmorin::cli::RunUpdateCommand(updateOptions.path,
+                                                   updateOptions.devices.front(),
+                                                   updateOptions.json, updateOptions.operatorName);
+        }
+        return velmorin::cli::RunBatchUpdateCommand(updateOptions);
+    }
+    if (*station) {
+        return velmorin::cli::RunStationCommand(stationOptions);
+    }
+    if (*history) {
+        if (historySinceOption->count() > 0) {
+            historyOptions.since = historySince;
+        }
+        return velmorin::cli::RunHistoryCommand(historyOptions);
     }
     if (*list) {
         return velmorin::cli::RunListCommand(includeComPorts, listJson);

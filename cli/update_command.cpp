@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The upgrade from a terminal: status lines, a progress bar on a terminal
 // (plain lines otherwise), every message verbatim, device changes followed
-// while the charger restarts, and a summary of the link at the end.
+// while the charger restarts, a summary of the link at the end, and the
+// run's line in the history.
 #include "update_command.h"
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <csignal>  // sig_atomic_t
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -22,6 +24,7 @@
 #include "device_argument.h"
 #include "image/file_path.h"
 #include "image/update_image.h"
+#include "interrupted_record.h"
 #include "output.h"
 #include "port_diagnosis.h"
 #include "protocol/hid_upgrade.h"
@@ -30,6 +33,7 @@
 #include "protocol/upgrade_texts.h"
 #include "session/device_table.h"
 #include "session/upgrade_dispatch.h"
+#include "session/upgrade_record.h"
 #include "terminal_text.h"
 
 namespace velmorin::cli {
@@ -41,20 +45,38 @@ constexpr char kInterrupted[] =
 constexpr char kInterruptedBeforeTransfer[] =
     "\nInterrupted before the transfer began: the device is closed and no firmware was "
     "written.\n";
+constexpr char kInterruptedSeveral[] =
+    "\nInterrupted: the devices are closed. A charger whose transfer had begun stays in its "
+    "bootloader; run the same update again to finish it.\n";
+constexpr char kInterruptedSeveralBeforeTransfer[] =
+    "\nInterrupted before any transfer began: the devices are closed and no firmware was "
+    "written.\n";
 
-// Set once the payload is under way: only then has a charger surely left its
-// firmware for its bootloader.
-volatile std::sig_atomic_t transferStarted = 0;
+// Set once a payload is under way: only then has a charger surely left its
+// firmware for its bootloader. Lock-free, so the ending request may read it
+// while runs on other threads set it.
+std::atomic<bool> transferStarted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<bool> severalChargers{false};
+
+template <std::size_t N>
+constexpr std::string_view Text(const char (&text)[N]) {
+    return std::string_view(text, N - 1);
+}
 
 // Ctrl-C (and the other ending requests) ends the program at once: the
-// system closes the device, and the ports give up exclusive mode so that
+// system closes the devices, and the ports give up exclusive mode so that
 // the next run can open them.
 void OnInterrupt() {
+    WriteInterruptedLines();
     ReleaseSerialPortsForExit();
-    const bool started = transferStarted != 0;
-    WriteErrorNow(started ? std::string_view(kInterrupted, sizeof kInterrupted - 1)
-                          : std::string_view(kInterruptedBeforeTransfer,
-                                             sizeof kInterruptedBeforeTransfer - 1));
+    const bool started = transferStarted.load();
+    if (severalChargers.load()) {
+        WriteErrorNow(started ? Text(kInterruptedSeveral)
+                              : Text(kInterruptedSeveralBeforeTransfer));
+    } else {
+        WriteErrorNow(started ? Text(kInterrupted) : Text(kInterruptedBeforeTransfer));
+    }
     ExitNow(130);
 }
 
@@ -82,7 +104,7 @@ public:
     void SetStatusText(const std::string& text) override {
         EndBar();
         if (text == kStatusUpgrading) {
-            transferStarted = 1;
+            NoteTransferStarted();
         }
         if (text == kStatusConnecting || text == kStatusConnectingAgain) {
             Say(text + AttemptText());
@@ -194,22 +216,6 @@ private:
     DeviceWatcher m_watcher;
 };
 
-const char* OutcomeName(UpgradeOutcome outcome) {
-    switch (outcome) {
-    case UpgradeOutcome::Completed:
-        return "completed";
-    case UpgradeOutcome::FileRejected:
-        return "file-rejected";
-    case UpgradeOutcome::OpenFailed:
-        return "open-failed";
-    case UpgradeOutcome::Mismatch:
-        return "mismatch";
-    case UpgradeOutcome::Failed:
-        return "failed";
-    }
-    return "failed";
-}
-
 // A file check whose display steps go nowhere.
 class SilentFileInfo : public FileInfoDisplay {
 public:
@@ -246,9 +252,25 @@ std::string FileRejectionReason(const UpgradeReport& report, bool serial, const 
     }
 }
 
+// Every way out under --json prints one object with the outcome and the
+// reason.
+void PrintJson(nlohmann::json out) {
+    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
+}  // namespace
+
+void EndUpgradesAtOnceOnInterrupt(bool several) {
+    severalChargers = several;
+    EndAtOnceOnInterrupt(OnInterrupt);
+}
+
+void NoteTransferStarted() {
+    transferStarted = true;
+}
+
 // A serial port that discovery does not list but that the system opens by
-// its name (a port some drivers, and Wine's COM links, keep out of the
-// system's device lists) is upgraded as a plain port.
+// its name is upgraded as a plain port.
 bool NamedPortOpens(const std::string& deviceName) {
     const std::optional<DeviceName> name = ParseDeviceName(deviceName);
     if (!name || name->kind != DeviceKind::Serial || name->number == 0) {
@@ -258,19 +280,41 @@ bool NamedPortOpens(const std::string& deviceName) {
     return node && ProbeSerialPort(*node) != PortProbe::Unavailable;
 }
 
-// Every way out under --json prints one object with the outcome and the
-// reason.
-void PrintJson(nlohmann::json out) {
-    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+std::vector<std::string> ExplainOutcome(const UpgradeReport& report, bool hid,
+                                        const std::string& path) {
+    std::vector<std::string> explanation;
+    if (report.outcome == UpgradeOutcome::FileRejected) {
+        const std::string reason = FileRejectionReason(report, !hid, path);
+        if (!reason.empty()) {
+            explanation.push_back(reason);
+        }
+    } else if (report.outcome == UpgradeOutcome::OpenFailed && hid && report.openErrno == EBUSY) {
+        explanation = {report.openError + ".",
+                       "Wait for that run to end (or end it) and try again."};
+    } else if (report.outcome == UpgradeOutcome::OpenFailed && !report.openNode.empty()) {
+        explanation = ExplainPortFailure(report.openNode, report.openErrno, report.openRateRefused);
+    }
+    if (report.deviceLost && report.outcome != UpgradeOutcome::Completed) {
+        explanation.push_back(
+            "The charger was lost during the run (unplugged, or its port "
+            "hung up).");
+    }
+    return explanation;
 }
 
-}  // namespace
+void ReportHistoryFailure(const std::string& error) {
+    std::cerr << "velmorin-cli: "
+              << TerminalSafe(error.empty() ? "cannot write the history: no folder for it is known"
+                                            : error)
+              << '\n';
+}
 
-int RunUpdateCommand(const std::string& path, const std::string& device, bool json) {
+int RunUpdateCommand(const std::string& path, const std::string& device, bool json,
+                     const std::string& operatorName) {
     // A closed output (`| head`) must not end an upgrade half-way: writes
     // then fail, the run goes on, and the exit status says so.
     IgnoreClosedOutput();
-    EndAtOnceOnInterrupt(OnInterrupt);
+    EndUpgradesAtOnceOnInterrupt(false);
     NonceSource nonces(
         static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
 
@@ -295,30 +339,44 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
         return FinishOutput(2);
     }
 
-    const std::string selectedName = table.At(selected).deviceName;
+    const DeviceEntry charger = table.At(selected);
+    const std::string selectedName = charger.deviceName;
     const bool hid = IsHidDeviceName(selectedName);
+    // The file as it was when the upgrade began, for the history.
+    const UpgradedFile file = UpgradedFile::Describe(path);
     TerminalHost host(path, std::move(table), selected, json, hid ? kHidAttempts : kSerialAttempts);
+    const std::filesystem::path ledgerPath = DefaultLedgerPath();
+    {
+        // The line that Ctrl-C leaves in the history until the run writes
+        // its own.
+        UpgradeReport started;
+        started.deviceName = selectedName;
+        HoldInterruptedLine(
+            0, ledgerPath,
+            LedgerEntryFor(started, charger, {}, file, operatorName, kInterruptedRunMessage));
+    }
     const UpgradeReport report = RunUpgradeForSelection(host, nonces);
+    DropInterruptedLine(0);
 
-    std::vector<std::string> explanation;
-    if (report.outcome == UpgradeOutcome::FileRejected) {
-        const std::string reason = FileRejectionReason(report, !hid, path);
-        if (!reason.empty()) {
-            explanation.push_back(reason);
-        }
-    } else if (report.outcome == UpgradeOutcome::OpenFailed && hid && report.openErrno == EBUSY) {
-        explanation = {report.openError + ".",
-                       "Wait for that run to end (or end it) and try again."};
-    } else if (report.outcome == UpgradeOutcome::OpenFailed && !report.openNode.empty()) {
-        explanation = ExplainPortFailure(report.openNode, report.openErrno, report.openRateRefused);
-    }
-    if (report.deviceLost && report.outcome != UpgradeOutcome::Completed) {
-        explanation.push_back(
-            "The charger was lost during the run (unplugged, or its port "
-            "hung up).");
-    }
+    const std::vector<std::string> explanation = ExplainOutcome(report, hid, path);
     for (const std::string& line : explanation) {
         std::cerr << TerminalSafe(line) << '\n';
+    }
+    // The final message, as the history and --json give it: the message
+    // box's text; for a rejected file the load's own words, else (an empty
+    // file) the added reason.
+    std::string message = report.message;
+    if (message.empty() && report.outcome == UpgradeOutcome::FileRejected) {
+        message = !host.FileRejection().empty() ? host.FileRejection()
+                  : !explanation.empty()        ? explanation.front()
+                                                : std::string();
+    }
+    const std::string ledgerError =
+        ledgerPath.empty() ? std::string()
+                           : AppendToLedger(ledgerPath, LedgerEntryFor(report, charger, {}, file,
+                                                                       operatorName, message));
+    if (ledgerPath.empty() || !ledgerError.empty()) {
+        ReportHistoryFailure(ledgerError);
     }
 
     const double seconds = report.elapsedMs / 1000.0;
@@ -326,24 +384,18 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
                             ? static_cast<double>(report.payloadBytes) / seconds
                             : 0.0;
     if (json) {
-        std::string message = report.message;
-        if (message.empty() && report.outcome == UpgradeOutcome::FileRejected) {
-            // The load's own words, else (an empty file) the added reason.
-            message = !host.FileRejection().empty() ? host.FileRejection()
-                      : !explanation.empty()        ? explanation.front()
-                                                    : std::string();
-        }
-        nlohmann::json out = {{"outcome", OutcomeName(report.outcome)},
-                              {"message", message},
-                              {"device", selectedName},
-                              {"attempts", report.attempts},
-                              {"frames", report.framesSent},
-                              {"resends", report.resends},
-                              {"timeouts", report.timeouts},
-                              {"device_lost", report.deviceLost},
-                              {"elapsed_ms", report.elapsedMs},
-                              {"payload_bytes", report.payloadBytes},
-                              {"payload_bytes_per_second", rate}};
+        nlohmann::json out = {
+            {"outcome", std::string(LedgerOutcomeName(LedgerOutcomeOf(report.outcome)))},
+            {"message", message},
+            {"device", selectedName},
+            {"attempts", report.attempts},
+            {"frames", report.framesSent},
+            {"resends", report.resends},
+            {"timeouts", report.timeouts},
+            {"device_lost", report.deviceLost},
+            {"elapsed_ms", report.elapsedMs},
+            {"payload_bytes", report.payloadBytes},
+            {"payload_bytes_per_second", rate}};
         if (report.errorCode != 0) {
             out["error_code"] = report.errorCode;
         }

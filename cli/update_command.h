@@ -1,14 +1,50 @@
 // SPDX-License-Identifier: MIT
 // `velmorin-cli update FILE --device NAME`: the upgrade the Update button
-// runs, from a terminal.
+// runs, from a terminal; and what the upgrade of several chargers at once
+// shares with it (Ctrl-C, ports named by hand, the reasons given on a
+// failure, the history).
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "protocol/upgrade_report.h"
+#include "session/ledger.h"
 
 namespace velmorin::cli {
 
 // Exit status: 0 only after "Upgrade completion!"; 1 when the upgrade did
-// not complete; 2 when there is no such device.
-int RunUpdateCommand(const std::string& path, const std::string& device, bool json);
+// not complete; 2 when there is no such device. The run's line goes into
+// the history under `operatorName` (the user's name when empty); a history
+// that cannot be written is reported on standard error and changes no exit
+// status.
+int RunUpdateCommand(const std::string& path, const std::string& device, bool json,
+                     const std::string& operatorName);
+
+// From now on Ctrl-C (and its kin) ends the program at once: the ports give
+// up exclusive mode, and standard error says whether a transfer had begun
+// (then a charger waits in its bootloader for another run). `several`: the
+// words for several chargers.
+void EndUpgradesAtOnceOnInterrupt(bool several);
+
+// Notes that a transfer is under way, for what Ctrl-C says; from any thread.
+void NoteTransferStarted();
+
+// True for a serial port name (COMn) that discovery does not list but that
+// the system opens by its name (a port some drivers, and Wine's COM links,
+// keep out of the system's device lists): it is upgraded as a plain port.
+bool NamedPortOpens(const std::string& deviceName);
+
+// What to tell the operator beyond the run's own messages when `report` did
+// not complete: why the file or the device was refused, that the charger was
+// lost. `hid` for a HID run, `path` the update file. Empty when there is
+// nothing to add.
+std::vector<std::string> ExplainOutcome(const UpgradeReport& report, bool hid,
+                                        const std::string& path);
+
+// Says on standard error that the history could not take a run's line:
+// "velmorin-cli: " and `error` as AppendToLedger returned it; an empty
+// `error` when no folder for the history is known.
+void ReportHistoryFailure(const std::string& error);
 
 }  // namespace velmorin::cli

@@ -9,6 +9,7 @@
 
 #include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -86,6 +87,30 @@ void ExitNow(int status) {
 struct EndingRequests::Previous {
     struct sigaction actions[std::size(kEndingSignals)]{};
 };
+
+struct EndingRequestsKeptFromNewThreads::Previous {
+    sigset_t mask;
+};
+
+void WriteStdoutBytes(std::string_view bytes) {
+    std::cout.flush();
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+EndingRequestsKeptFromNewThreads::EndingRequestsKeptFromNewThreads()
+    : m_previous(std::make_unique<Previous>()) {
+    sigset_t ending;
+    ::sigemptyset(&ending);
+    for (const int signal : kEndingSignals) {
+        ::sigaddset(&ending, signal);
+    }
+    ::pthread_sigmask(SIG_BLOCK, &ending, &m_previous->mask);
+}
+
+// A request that came meanwhile is delivered here, once unblocked.
+EndingRequestsKeptFromNewThreads::~EndingRequestsKeptFromNewThreads() {
+    ::pthread_sigmask(SIG_SETMASK, &m_previous->mask, nullptr);
+}
 
 EndingRequests::EndingRequests() : m_previous(std::make_unique<Previous>()) {
     struct sigaction action {};

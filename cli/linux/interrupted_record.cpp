@@ -67,6 +67,9 @@ void HoldInterruptedLine(int run, const std::filesystem::path& path, LedgerEntry
         return;
     }
     entry.outcome = LedgerOutcome::Interrupted;
+    // The folder is made now: the handler can only open the file.
+    std::error_code ignored;
+    std::filesystem::create_directories(path.parent_path(), ignored);
     // The line starts on a line of its own: the file may end in another
     // program's torn line, which the handler cannot look at.
     const std::string line = "\n" + LedgerLine(entry) + "\n";

@@ -9,10 +9,13 @@
 
 #include "device/windows/wide_text.h"
 // After windows.h, which it needs.
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 
 #include <atomic>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
@@ -82,6 +85,25 @@ void SetUpTextEncoding() {
         ::SetConsoleOutputCP(CP_UTF8) != 0) {
         std::atexit(RestoreCodePage);
     }
+    // The live lines of several upgrades move the cursor with escape
+    // sequences, which a console carries out only when asked to.
+    for (const DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE handle = ::GetStdHandle(which);
+        DWORD mode = 0;
+        if (handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0) {
+            ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+        }
+    }
+}
+
+void WriteStdoutBytes(std::string_view bytes) {
+    std::fflush(stdout);
+    const int previous = ::_setmode(::_fileno(stdout), _O_BINARY);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+    if (previous != -1) {
+        ::_setmode(::_fileno(stdout), previous);
+    }
 }
 
 std::vector<std::string> ArgumentsAsText(int argc, char** argv) {
@@ -131,6 +153,11 @@ void ExitNow(int status) {
 }
 
 struct EndingRequests::Previous {};
+
+struct EndingRequestsKeptFromNewThreads::Previous {};
+
+EndingRequestsKeptFromNewThreads::EndingRequestsKeptFromNewThreads() = default;
+EndingRequestsKeptFromNewThreads::~EndingRequestsKeptFromNewThreads() = default;
 
 EndingRequests::EndingRequests() : m_previous(std::make_unique<Previous>()) {
     ::SetConsoleCtrlHandler(OnEndingRequest, TRUE);

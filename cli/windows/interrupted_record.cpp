@@ -34,6 +34,9 @@ void HoldInterruptedLine(int run, const std::filesystem::path& path, LedgerEntry
         return;
     }
     entry.outcome = LedgerOutcome::Interrupted;
+    // The folder is made now: the handler can only open the file.
+    std::error_code ignored;
+    std::filesystem::create_directories(path.parent_path(), ignored);
     const std::lock_guard hold(Lock());
     Lines()[static_cast<std::size_t>(run)] = Held{path, std::move(entry)};
 }

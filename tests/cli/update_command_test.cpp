@@ -14,6 +14,7 @@
 
 #include "device/device_channel.h"
 #include "image/update_sealer.h"
+#include "session/ledger.h"
 #include "support/test_support.h"
 
 namespace velmorin {
@@ -156,6 +157,8 @@ TEST_F(CliUpdateTest, SaysWhatGrantsPermissionToThePort) {
 }
 
 TEST_F(CliUpdateTest, CtrlCLeavesTheChargerReadyForAnotherRun) {
+    const testing::ScopedEnvironment state("XDG_STATE_HOME", Dir() + "/state");
+    const std::filesystem::path history = Dir() + "/state/velmorin/history.jsonl";
     const std::string file = Seal(64000);  // 4000 frames: several seconds
     const std::string out = Dir() + "/out";
     const pid_t child = ::fork();
@@ -185,11 +188,20 @@ TEST_F(CliUpdateTest, CtrlCLeavesTheChargerReadyForAnotherRun) {
     EXPECT_NE(errors.find("Interrupted: the device is closed. The charger stays in its bootloader"),
               std::string::npos)
         << errors;
+    // The history says the run was cut off.
+    LedgerContents lines = ReadLedger(history);
+    ASSERT_EQ(lines.entries.size(), 1u);
+    EXPECT_EQ(lines.entries[0].outcome, LedgerOutcome::Interrupted);
+    EXPECT_EQ(lines.entries[0].device, "COM201");
 
     // The port is free and the charger takes a whole new run.
     const auto again = RunProgram({VELMORIN_CLI, "update", Seal(512), "--device", "COM201"});
     EXPECT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(Received("serial.bin"), m_payload);
+    lines = ReadLedger(history);
+    EXPECT_TRUE(lines.warnings.empty());
+    ASSERT_EQ(lines.entries.size(), 2u);
+    EXPECT_EQ(lines.entries[1].outcome, LedgerOutcome::Completed);
 }
 
 }  // namespace

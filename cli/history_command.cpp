@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+// The history from a terminal: every readable line of history.jsonl (a line
+// that cannot be read is named on standard error and skipped), chosen by
+// serial number and time, as a table, a JSON array or CSV.
+#include "history_command.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "console.h"
+#include "output.h"
+#include "session/ledger.h"
+#include "terminal_text.h"
+#include "text_table.h"
+
+namespace velmorin::cli {
+namespace {
+
+// The number in the `count` digits of `text` from `at`; nothing when one of
+// them is no digit or they run past the end.
+std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t count) {
+    if (at + count > text.size()) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+constexpr std::string_view kSkippedLine = " cannot be read; skipped";
+
+bool EndsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+std::string Seconds(std::uint64_t milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(milliseconds) / 1000.0);
+    return text;
+}
+
+void PrintTable(const std::vector<LedgerEntry>& entries) {
+    std::vector<std::vector<std::string>> rows = {
+        {"TIME", "DEVICE", "SLOT", "S/N", "FILE", "VERSION", "OUTCOME", "MESSAGE", "ELAPSED"}};
+    for (const LedgerEntry& entry : entries) {
+        std::string_view message = entry.message;
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+            message.remove_suffix(1);  // a message box's closing line break
+        }
+        rows.push_back({TerminalSafeField(entry.time), TerminalSafeField(entry.device),
+                        TerminalSafeField(entry.slot), TerminalSafeField(entry.serialNumber),
+                        TerminalSafeField(entry.file), TerminalSafeField(entry.fileVersion),
+                        std::string(LedgerOutcomeName(entry.outcome)), TerminalSafeField(message),
+                        Seconds(entry.elapsedMs)});
+    }
+    std::cout << TextTable(rows);
+}
+
+}  // namespace
+
+std::optional<std::chrono::sys_seconds> ParseHistoryTime(std::string_view text) {
+    using namespace std::chrono;
+    if (text.size() < 10 || text[4] != '-' || text[7] != '-') {
+        return std::nullopt;
+    }
+    const std::optional<int> yearNumber = Digits(text, 0, 4);
+    const std::optional<int> monthNumber = Digits(text, 5, 2);
+    const std::optional<int> dayNumber = Digits(text, 8, 2);
+    if (!yearNumber || !monthNumber || !dayNumber) {
+        return std::nullopt;
+    }
+    const year_month_day date{year{*yearNumber}, month{static_cast<unsigned>(*monthNumber)},
+                              day{static_cast<unsigned>(*dayNumber)}};
+    if (!date.ok()) {
+        return std::nullopt;
+    }
+    sys_seconds when = sys_days(date);
+    std::string_view rest = text.substr(10);
+    if (rest.empty()) {
+        return when;
+    }
+    if (rest.front() != 'T' && rest.front() != 't' && rest.front() != ' ') {
+        return std::nullopt;
+    }
+    rest.remove_prefix(1);
+    if (!rest.empty() && (rest.back() == 'Z' || rest.back() == 'z')) {
+        rest.remove_suffix(1);
+    }
+    const std::optional<int> hourNumber = Digits(rest, 0, 2);
+    const std::optional<int> minuteNumber = Digits(rest, 3, 2);
+    if (!hourNumber || !minuteNumber || rest[2] != ':' || *hourNumber > 23 || *minuteNumber > 59) {
+        return std::nullopt;
+    }
+    when += hours{*hourNumber} + minutes{*minuteNumber};
+    rest.remove_prefix(5);
+    if (rest.empty()) {
+        return when;
+    }
+    const std::optional<int> secondNumber = Digits(rest, 1, 2);
+    if (rest.front() != ':' || !secondNumber || *secondNumber > 59) {
+        return std::nullopt;
+    }
+    when += seconds{*secondNumber};
+    rest.remove_prefix(3);
+    if (rest.empty()) {
+        return when;
+    }
+    if (rest.front() != '.' || rest.size() == 1) {
+        return std::nullopt;
+    }
+    bool fraction = false;
+    for (std::size_t i = 1; i < rest.size(); ++i) {
+        if (!Digits(rest, i, 1)) {
+            return std::nullopt;
+        }
+        fraction = fraction || rest[i] != '0';
+    }
+    // The history keeps whole seconds: an entry is at or after a time with
+    // a fraction when it is at or after the next whole second.
+    return fraction ? when + seconds{1} : when;
+}
+
+int RunHistoryCommand(const HistoryOptions& options) {
+    std::optional<std::chrono::sys_seconds> since;
+    if (options.since) {
+        since = ParseHistoryTime(*options.since);
+        if (!since) {
+            std::cerr << "velmorin-cli history: --since takes a date (2026-12-10) or a UTC time "
+                         "(2026-12-10T16:45:03Z), not \""
+                      << TerminalSafeField(*options.since) << "\"\n";
+            return 2;
+        }
+    }
+    const std::filesystem::path path = DefaultLedgerPath();
+    if (path.empty()) {
+        std::cerr << "velmorin-cli history: no folder for the history is known\n";
+        return 1;
+    }
+    const LedgerContents contents = ReadLedger(path);
+    for (const std::string& warning : contents.warnings) {
+        std::cerr << "velmorin-cli: " << TerminalSafe(warning) << '\n';
+    }
+    // A file that cannot be read at all leaves its reason as the only
+    // warning; lines that cannot be read leave a warning each.
+    if (contents.entries.empty() && contents.warnings.size() == 1 &&
+        !EndsWith(contents.warnings.front(), kSkippedLine)) {
+        return 1;
+    }
+
+    std::vector<LedgerEntry> chosen;
+    for (const LedgerEntry& entry : contents.entries) {
+        if (!options.serial.empty() && entry.serialNumber != options.serial) {
+            continue;
+        }
+        if (since) {
+            const std::optional<std::chrono::sys_seconds> when = ParseHistoryTime(entry.time);
+            if (!when || *when < *since) {
+                continue;
+            }
+        }
+        chosen.push_back(entry);
+    }
+
+    if (options.json) {
+        // Each entry as its line in the history has it, fields in that order.
+        nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+        for (const LedgerEntry& entry : chosen) {
+            nlohmann::ordered_json object =
+                nlohmann::ordered_json::parse(LedgerLine(entry), nullptr, false);
+            if (!object.is_discarded()) {
+                entries.push_back(std::move(object));
+            }
+        }
+        std::cout << entries.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    } else if (options.csv) {
+        WriteStdoutBytes(LedgerCsv(chosen));
+    } else if (chosen.empty()) {
+        std::cerr << (contents.entries.empty() ? "no upgrades recorded\n"
+                                               : "no recorded upgrade matches\n");
+    } else {
+        PrintTable(chosen);
+    }
+    return FinishOutput(0);
+}
+
+}  // namespace velmorin::cli
