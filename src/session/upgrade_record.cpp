@@ -2,6 +2,7 @@
 // Ledger entries out of upgrade reports.
 #include "session/upgrade_record.h"
 
+#include "image/code_page.h"
 #include "image/file_path.h"
 #include "image/sha256.h"
 #include "image/update_image.h"
@@ -65,8 +66,10 @@ LedgerEntry LedgerEntryFor(const UpgradeReport& report, const DeviceEntry& devic
     entry.operatorName = operatorName.empty() ? OperatorName() : std::string(operatorName);
     entry.device = !report.deviceName.empty() ? report.deviceName : device.deviceName;
     entry.slot = slot;
-    entry.model = device.modelText;
-    entry.serialNumber = device.serialText;
+    // The device list keeps the chargers' texts in their single-byte code
+    // page; the history is UTF-8.
+    entry.model = CodePageToUtf8(device.modelText);
+    entry.serialNumber = CodePageToUtf8(device.serialText);
     entry.file = TextOfPath(PathFromText(file.path).filename());
     entry.fileSha256 = file.sha256;
     entry.fileVersion = file.version;
