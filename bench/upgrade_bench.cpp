@@ -99,10 +99,6 @@ Timed Run(const std::string& file, const std::string& device, Upgrade upgrade) {
 // Keeps the reports of a batch's runs.
 class Reports : public BatchObserver {
 public:
-    void OnStatus(int /*run*/, const std::string& /*text*/) override {}
-    void OnProgress(int /*run*/, int /*position*/, int /*maximum*/) override {}
-    void OnMessage(int /*run*/, std::string_view /*text*/, std::string_view /*caption*/,
-                   MessageIcon /*icon*/) override {}
     void OnFinished(int /*run*/, const BatchResult& result) override {
         const std::lock_guard lock(m_mutex);
         results.push_back(result);

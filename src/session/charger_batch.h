@@ -82,12 +82,12 @@ struct BatchResult {
 class BatchObserver {
 public:
     virtual ~BatchObserver() = default;
-    virtual void OnStatus(int run, const std::string& text) = 0;
+    virtual void OnStatus(int /*run*/, const std::string& /*text*/) {}
     // The transfer's progress: `position` of `maximum` blocks.
-    virtual void OnProgress(int run, int position, int maximum) = 0;
+    virtual void OnProgress(int /*run*/, int /*position*/, int /*maximum*/) {}
     // A message box that the window would show for this run.
-    virtual void OnMessage(int run, std::string_view text, std::string_view caption,
-                           MessageIcon icon) = 0;
+    virtual void OnMessage(int /*run*/, std::string_view /*text*/, std::string_view /*caption*/,
+                           MessageIcon /*icon*/) {}
     // The run ended; its line is in the history by now.
     virtual void OnFinished(int run, const BatchResult& result) = 0;
 };

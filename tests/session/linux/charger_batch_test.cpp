@@ -24,10 +24,6 @@ using testing::Bytes;
 // Keeps every finished run and wakes the test when the last one ends.
 class FinishedRuns : public BatchObserver {
 public:
-    void OnStatus(int /*run*/, const std::string& /*text*/) override {}
-    void OnProgress(int /*run*/, int /*position*/, int /*maximum*/) override {}
-    void OnMessage(int /*run*/, std::string_view /*text*/, std::string_view /*caption*/,
-                   MessageIcon /*icon*/) override {}
     void OnFinished(int /*run*/, const BatchResult& result) override {
         const std::lock_guard lock(m_mutex);
         results[result.device.serialText] = result;
