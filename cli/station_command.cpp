@@ -440,7 +440,7 @@ int RunStationCommand(const StationCommandOptions& options) {
             std::cerr << "velmorin-cli station: " << TerminalSafe(error) << '\n';
             return 2;
         }
-        settings.slots = std::move(*slots);
+        settings.slotNames = std::move(*slots);
     }
 
     StationOutput output(options.json, StdoutIsTerminal());

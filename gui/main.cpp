@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// velmorin: the operator's window. --help and --version answer without a
-// display; without one, the window says that it needs one and ends with 1.
+// velmorin: the operator's window, or with --station the production line's
+// station window. --help and --version answer without a display; without
+// one, the window says that it needs one and ends with 1.
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 
 #include "gui/application.h"
 #include "gui/main_dialog.h"
+#include "gui/station_window.h"
 #include "online/catalogue.h"
 #include "session/startup.h"
 
@@ -19,8 +21,11 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: velmorin [--help] [--version]\n"
+    "       velmorin --station [FILE]\n"
     "The window of the Kestrion charger firmware update tool: lists the connected\n"
     "chargers, checks an update file and writes it into the selected charger.\n"
+    "With --station, the station window instead: upgrades every charger that arrives\n"
+    "with FILE, many at once, and keeps their history.\n"
     "It needs a display (X11 or Wayland); velmorin-cli does the same from a terminal.\n";
 
 // Qt's messages while it connects to the display are held back: when it
@@ -82,18 +87,36 @@ int main(int argc, char** argv) {
 
     QCoreApplication::setOrganizationName(QString::fromLatin1(velmorin::kSettingsKey));
 
+    // --station, with the update file after it unless another switch follows.
+    const QStringList given = QCoreApplication::arguments().mid(1);
+    const qsizetype stationAt = given.indexOf(QStringLiteral("--station"));
+    const bool station = stationAt >= 0;
+    QString stationFile;
+    if (station && stationAt + 1 < given.size() && !given[stationAt + 1].startsWith(u'-')) {
+        stationFile = given[stationAt + 1];
+    }
+
     velmorin::StartupHooks hooks;
     hooks.showMessage = [&](const std::string& text) {
         QMessageBox::warning(nullptr, baseName, QString::fromStdString(text));
     };
-    hooks.runMainDialog = [] {
+    hooks.runMainDialog = [station, &stationFile] {
+        if (station) {
+            velmorin::StationWindow window(stationFile);
+            window.show();
+            QApplication::exec();
+            return;
+        }
         velmorin::MainDialog dialog;
         dialog.exec();
     };
     std::vector<std::string> arguments;
-    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+    for (const QString& argument : given) {
         arguments.push_back(argument.toStdString());
     }
-    velmorin::RunStartup(arguments, baseName.toStdString(), hooks);
+    // The station window has a running copy of its own, beside the main
+    // dialog's: one station per user, as two would both take every charger.
+    const QString instanceName = station ? baseName + QStringLiteral("-station") : baseName;
+    velmorin::RunStartup(arguments, instanceName.toStdString(), hooks);
     return 0;
 }

@@ -2,6 +2,7 @@
 // The station's rules over the shared device table and a batch of runs.
 #include "session/station.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -129,12 +130,16 @@ void Station::Scan() {
             StationCharger charger;
             charger.key = key;
             charger.device = entry;
-            charger.slot = m_settings.slots.NameFor(entry);
+            charger.slot = m_settings.slotNames.NameFor(entry);
             charger.label = !charger.slot.empty() ? charger.slot : entry.deviceName;
             charger.present = false;  // so that it counts as arriving below
             charger.state = ModelWanted(entry) ? StationState::Waiting : StationState::Skipped;
             if (charger.state == StationState::Skipped) {
                 charger.message = "not a " + m_settings.model;
+            } else if (std::find(m_settings.doneBefore.begin(), m_settings.doneBefore.end(), key) !=
+                       m_settings.doneBefore.end()) {
+                charger.state = StationState::Done;
+                charger.message = "done before";
             }
             m_chargers.push_back(std::move(charger));
             listed.push_back(false);
@@ -147,7 +152,7 @@ void Station::Scan() {
         if (charger.state != StationState::Upgrading) {
             charger.device = entry;
             if (renamed) {
-                charger.slot = m_settings.slots.NameFor(entry);
+                charger.slot = m_settings.slotNames.NameFor(entry);
                 charger.label = !charger.slot.empty() ? charger.slot : entry.deviceName;
             }
         }

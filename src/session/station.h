@@ -81,7 +81,11 @@ struct StationTally {
 struct StationSettings {
     BatchSettings batch;
     std::string model;  // only chargers whose model text holds this; empty: every charger
-    SlotNames slots;
+    SlotNames slotNames;
+    // Chargers (StationKey) that completed with this file at this station
+    // before it was stopped and started again: shown as done when they
+    // arrive, and never upgraded again.
+    std::vector<std::string> doneBefore;
 };
 
 // What the station tells its window or terminal. Calls come from any

@@ -3,11 +3,15 @@
 // no file chosen; a file accepted with a simulated charger listed; an
 // upgrade under way; and with a 14-point font, a file accepted and the
 // new-release link shown (the link grows with the font, the window with
-// it). Run on a display (scripts/screenshot uses Xvfb).
+// it). Then the station window in the middle of a run over six simulated
+// chargers: done, failed, upgrading, waiting and skipped ones. Run on a
+// display (scripts/screenshot uses Xvfb).
 // Usage: velmorin_screenshot OUTPUT-DIRECTORY
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,6 +22,7 @@
 #include "device/virtual/virtual_devices.h"
 #include "gui/controls/hyperlink_label.h"
 #include "gui/main_dialog.h"
+#include "gui/station_window.h"
 #include "image/update_sealer.h"
 #include "online/catalogue.h"
 #include "support/http_server.h"
@@ -33,6 +38,95 @@ bool Save(QWidget& window, const QString& path) {
     const bool saved = window.grab().save(path);
     std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
     return saved;
+}
+
+// Clicks `button` and types `path` into the file chooser that it opens.
+void ChooseFile(QPushButton& button, const QString& path) {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* name = chooser != nullptr
+                         ? chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                         : nullptr;
+        if (name == nullptr) {
+            return;
+        }
+        name->setText(path);
+        static_cast<QDialog*>(chooser)->accept();  // QFileDialog::accept is protected
+    });
+    poll.start(20);
+    button.click();
+}
+
+// The station window during a run: chargers in every state, from the
+// simulator, in a device directory of their own (without the main window's
+// charger). The history goes to a directory of its own too.
+bool SaveStation(const std::string& path, const QString& picture) {
+    const testing::TempDirectory devices;
+    const std::string dir = devices.Path().string();
+    const testing::ScopedEnvironment virtualDevices(kVirtualDevicesVariable, dir);
+    const testing::TempDirectory state;
+    const testing::ScopedEnvironment stateHome("XDG_STATE_HOME", state.Path().string());
+    std::vector<std::unique_ptr<testing::BackgroundProgram>> chargers;
+    const auto start = [&](const std::string& kind, std::vector<std::string> args) {
+        args.insert(args.begin(), {VELMORIN_SIM, kind, "--dir", dir, "--model-code", "0x2A"});
+        chargers.push_back(std::make_unique<testing::BackgroundProgram>(args));
+    };
+    start("serial", {"--port", "COM211", "--serial-number", "KX240311"});
+    start("serial", {"--port", "COM212", "--serial-number", "KX240312"});
+    // Silent at first: still waiting for the charger when the others move.
+    start("serial", {"--port", "COM213", "--serial-number", "KX240313", "--silent-enter", "2"});
+    start("serial",
+          {"--port", "COM214", "--serial-number", "KY240107", "--product", "Varno Kestrion Y"});
+    start("hid", {"--name", "charger1", "--serial-number", "HX000512"});
+    start("hid", {"--name", "charger2", "--serial-number", "HX000513", "--refuse-reply", "100"});
+    for (const char* announced : {"COM211.json", "COM212.json", "COM213.json", "COM214.json",
+                                  "charger1.json", "charger2.json"}) {
+        if (!testing::WaitForFile(devices.Path() / announced)) {
+            std::fprintf(stderr, "the simulated charger %s did not start\n", announced);
+            return false;
+        }
+    }
+    const std::string slotsFile = dir + "/slots.txt";
+    std::ofstream(slotsFile)
+        << "COM211 = Slot 1\nCOM212 = Slot 2\nCOM213 = Slot 3\nCOM214 = Slot 4\n";
+
+    StationWindow window(QString::fromStdString(path));
+    window.SetMessageBoxHandler([](const QString&, const QString&, MessageIcon) {});
+    window.show();
+    ChooseFile(*window.findChild<QPushButton*>(QStringLiteral("m_slotsButton")),
+               QString::fromStdString(slotsFile));
+    window.findChild<QLineEdit*>(QStringLiteral("m_modelEdit"))->setText("Kestrion X");
+    window.findChild<QPushButton*>(QStringLiteral("m_startButton"))->click();
+    // The picture is taken once a charger is done, one has failed and a
+    // transfer is half-way.
+    const auto* tally = window.findChild<QLabel*>(QStringLiteral("m_tallyText"));
+    bool grabbed = false;
+    bool ok = true;
+    QElapsedTimer waited;
+    waited.start();
+    while (!grabbed && waited.elapsed() < 60000) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        bool halfWay = false;
+        for (const auto* bar : window.findChildren<QProgressBar*>()) {
+            halfWay = halfWay || (bar->maximum() > 1 && bar->value() > bar->maximum() * 2 / 5 &&
+                                  bar->value() < bar->maximum());
+        }
+        if (halfWay && !tally->text().startsWith("Done 0") &&
+            !tally->text().contains(QStringLiteral("failed 0"))) {
+            grabbed = true;
+            ok = Save(window, picture);
+        }
+    }
+    if (!grabbed) {
+        std::fprintf(stderr, "the station never showed a run half-way: %s\n",
+                     qPrintable(tally->text()));
+    }
+    window.findChild<QPushButton*>(QStringLiteral("m_startButton"))->click();
+    while (window.Running()) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return grabbed && ok;
 }
 
 }  // namespace
@@ -147,5 +241,7 @@ int main(int argc, char** argv) {
                     link.x(), link.x() + link.width(), largeWindow.width());
         QApplication::setFont(usual);
     }
+
+    ok = SaveStation(path, output + "/station.png") && ok;
     return ok && grabbed ? 0 : 1;
 }

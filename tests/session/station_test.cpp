@@ -85,7 +85,7 @@ TEST(Station, StartsArrivalsOnceSkipsOtherModelsAndRetriesOnlyAfterAReplug) {
     StationSettings settings;
     settings.batch.filePath = (directory.Path() / "update.bin").string();
     settings.model = "Kestrion X";
-    settings.slots = *SlotNames::Parse("COM250 = Slot 1\n", error);
+    settings.slotNames = *SlotNames::Parse("COM250 = Slot 1\n", error);
     Recorder recorder;
     Station station(settings, devices, recorder);
 

@@ -1,0 +1,464 @@
+// SPDX-License-Identifier: MIT
+// The station window on Qt Widgets.
+#include "gui/station_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollArea>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "device/device_watcher.h"
+#include "gui/pictures.h"
+#include "gui/station_tile.h"
+#include "image/file_path.h"
+#include "image/sha256.h"
+#include "image/update_image.h"
+#include "session/charger_batch.h"
+#include "session/ledger.h"
+
+namespace velmorin {
+namespace {
+
+QString ToQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The one filter of the update file chooser, as the main dialog has it.
+constexpr char kUpdateFileFilter[] = "Kestrion Update File(*.bin)";
+constexpr char kCsvFilter[] = "CSV (*.csv)";
+constexpr char kJsonLinesFilter[] = "JSON lines (*.jsonl)";
+// The station looks at the devices this often, besides each device change.
+constexpr int kScanIntervalMs = 200;
+// Tiles per row of the grid.
+constexpr int kTileColumns = 4;
+
+// Records the header check's display steps: the texts of an accepted file,
+// the reason of a rejected one.
+class CheckedFileInfo : public FileInfoDisplay {
+public:
+    void ResetFileInfo(std::string_view reason) override { m_reason = reason; }
+    void ShowFileInfo(const FileInfoText& info) override {
+        m_shown = info;
+        m_reason.clear();
+    }
+    void ShowMessageBox(std::string_view /*text*/, std::string_view /*caption*/,
+                        MessageIcon /*icon*/) override {}
+
+    FileInfoText m_shown;
+    std::string m_reason;
+};
+
+}  // namespace
+
+// One press of Start to the end of its runs: the device table and the
+// station over it. The station's calls, from the runs' threads and from
+// Scan, are posted to the window with a copy of the record and the tally as
+// they stood, so that a run never waits for the window's thread.
+struct StationWindow::Session final : StationListener {
+    Session(StationSettings settings, StationWindow& owner, std::uint64_t number)
+        : window(owner), id(number), station(std::move(settings), devices, *this) {}
+
+    void OnChargerChanged(const StationCharger& charger) override {
+        // The station's lock is held (and recursive): the tally matches the record.
+        Post([session = id, charger, tally = station.Tally()](StationWindow& target) {
+            target.ShowCharger(session, charger, tally);
+        });
+    }
+    void OnRunFinished(const StationCharger& charger) override {
+        if (!charger.lastResult || charger.lastResult->ledgerError.empty()) {
+            return;
+        }
+        Post([note = ToQString(charger.lastResult->ledgerError)](StationWindow& target) {
+            target.ShowNote(note);
+        });
+    }
+
+    void Post(std::function<void(StationWindow&)> work) {
+        StationWindow* target = &window;
+        QMetaObject::invokeMethod(
+            target, [target, work = std::move(work)] { work(*target); }, Qt::QueuedConnection);
+    }
+
+    StationWindow& window;
+    std::uint64_t id;
+    LiveDeviceTable devices{false};
+    // Rings when the devices change, so that the station scans at once
+    // rather than at its next tick.
+    DeviceWatcher doorbell;
+    std::unique_ptr<QSocketNotifier> doorbellNotifier;
+    // Last: its destructor waits for the runs, whose calls reach the members above.
+    Station station;
+};
+
+StationWindow::StationWindow(const QString& filePath, QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("StationWindow"));
+    setWindowTitle(QStringLiteral("Kestrion Firmware Update - Station"));
+    setWindowIcon(QIcon(RenderPicture(QStringLiteral(":/velmorin/velmorin.svg"), QSize(64, 64))));
+
+    auto* fileGroup = new QGroupBox(QStringLiteral("Select Update File"), this);
+    m_pathEdit = new QLineEdit(fileGroup);
+    m_pathEdit->setObjectName(QStringLiteral("m_pathEdit"));
+    m_browseButton = new QPushButton(QStringLiteral("&Browse..."), fileGroup);
+    m_browseButton->setObjectName(QStringLiteral("m_browseButton"));
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(m_pathEdit, 1);
+    pathRow->addWidget(m_browseButton);
+    m_versionText = new QLabel(fileGroup);
+    m_versionText->setObjectName(QStringLiteral("m_versionText"));
+    m_typeText = new QLabel(fileGroup);
+    m_typeText->setObjectName(QStringLiteral("m_typeText"));
+    m_memoText = new QLabel(fileGroup);
+    m_memoText->setObjectName(QStringLiteral("m_memoText"));
+    m_fileMessage = new QLabel(fileGroup);
+    m_fileMessage->setObjectName(QStringLiteral("m_fileMessage"));
+    auto* fileLayout = new QFormLayout(fileGroup);
+    fileLayout->addRow(pathRow);
+    fileLayout->addRow(QStringLiteral("Version:"), m_versionText);
+    fileLayout->addRow(QStringLiteral("Type:"), m_typeText);
+    fileLayout->addRow(QStringLiteral("Memo:"), m_memoText);
+    fileLayout->addRow(m_fileMessage);
+
+    m_modelEdit = new QLineEdit(this);
+    m_modelEdit->setObjectName(QStringLiteral("m_modelEdit"));
+    m_modelEdit->setPlaceholderText(QStringLiteral("every model"));
+    m_slotsButton = new QPushButton(QStringLiteral("&Slots..."), this);
+    m_slotsButton->setObjectName(QStringLiteral("m_slotsButton"));
+    m_slotsText = new QLabel(QStringLiteral("no slot names"), this);
+    m_slotsText->setObjectName(QStringLiteral("m_slotsText"));
+    m_startButton = new QPushButton(QStringLiteral("S&tart"), this);
+    m_startButton->setObjectName(QStringLiteral("m_startButton"));
+    m_exportButton = new QPushButton(QStringLiteral("&Export history..."), this);
+    m_exportButton->setObjectName(QStringLiteral("m_exportButton"));
+    auto* settingsRow = new QHBoxLayout;
+    settingsRow->addWidget(new QLabel(QStringLiteral("Model:"), this));
+    settingsRow->addWidget(m_modelEdit);
+    settingsRow->addWidget(m_slotsButton);
+    settingsRow->addWidget(m_slotsText, 1);
+    settingsRow->addWidget(m_exportButton);
+    settingsRow->addWidget(m_startButton);
+
+    // The grid's rows as tall as their tiles, at the top of the area.
+    auto* tiles = new QWidget;
+    auto* tilesLayout = new QVBoxLayout(tiles);
+    m_tileGrid = new QGridLayout;
+    m_tileGrid->setAlignment(Qt::AlignLeft);
+    tilesLayout->addLayout(m_tileGrid);
+    tilesLayout->addStretch();
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(tiles);
+
+    m_tallyText = new QLabel(this);
+    m_tallyText->setObjectName(QStringLiteral("m_tallyText"));
+    m_noteText = new QLabel(this);
+    m_noteText->setObjectName(QStringLiteral("m_noteText"));
+    m_noteText->setWordWrap(true);
+    for (QLabel* label : findChildren<QLabel*>()) {
+        // Versions, types, memos, reasons and file names come from files and
+        // devices: shown as they stand, never as markup.
+        label->setTextFormat(Qt::PlainText);
+    }
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(fileGroup);
+    layout->addLayout(settingsRow);
+    layout->addWidget(scroll, 1);
+    layout->addWidget(m_tallyText);
+    layout->addWidget(m_noteText);
+    resize(980, 560);
+
+    auto* scanTimer = new QTimer(this);
+    scanTimer->setInterval(kScanIntervalMs);
+    connect(scanTimer, &QTimer::timeout, this, &StationWindow::Scan);
+    scanTimer->start();
+
+    connect(m_pathEdit, &QLineEdit::textChanged, this, &StationWindow::CheckFile);
+    connect(m_browseButton, &QPushButton::clicked, this, &StationWindow::OnBrowse);
+    connect(m_slotsButton, &QPushButton::clicked, this, &StationWindow::OnSlots);
+    connect(m_startButton, &QPushButton::clicked, this, &StationWindow::OnStartStop);
+    connect(m_exportButton, &QPushButton::clicked, this, &StationWindow::OnExportHistory);
+
+    ShowTally({});
+    m_pathEdit->setText(filePath);
+    CheckFile();
+}
+
+StationWindow::~StationWindow() {
+    // The station waits for its runs here; their queued calls to this
+    // window are dropped with it.
+    m_session.reset();
+}
+
+void StationWindow::CheckFile() {
+    const std::string path = QFile::encodeName(m_pathEdit->text()).toStdString();
+    CheckedFileInfo display;
+    ImageCheck check;
+    if (!path.empty()) {
+        UpdateImage image;
+        check = CheckUpdateFile(PathFromText(path), image, display);
+    }
+    m_fileAccepted = !path.empty() && check.Accepted();
+    m_versionText->setText(m_fileAccepted ? ToQString(display.m_shown.version) : QString());
+    m_typeText->setText(m_fileAccepted ? ToQString(display.m_shown.type) : QString());
+    m_memoText->setText(m_fileAccepted ? ToQString(display.m_shown.memo) : QString());
+    // A file that cannot be opened has no reason of the check's own: the
+    // system's is shown.
+    const std::string reason = path.empty() || m_fileAccepted ? std::string()
+                               : !display.m_reason.empty()    ? display.m_reason
+                                                              : check.openError;
+    m_fileMessage->setText(ToQString(reason));
+    m_fileMessage->setVisible(!reason.empty());
+    UpdateControls();
+}
+
+void StationWindow::UpdateControls() {
+    const bool idle = m_session == nullptr;
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{m_pathEdit, m_browseButton, m_modelEdit, m_slotsButton}) {
+        control->setEnabled(idle);
+    }
+    m_startButton->setText(idle ? QStringLiteral("S&tart") : QStringLiteral("S&top"));
+    m_startButton->setEnabled(idle ? m_fileAccepted : !m_stopping);
+}
+
+void StationWindow::OnBrowse() {
+    QFileDialog chooser(this, QString(), QString(), QString::fromLatin1(kUpdateFileFilter));
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setDefaultSuffix(QStringLiteral("bin"));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+        return;
+    }
+    m_pathEdit->setText(chooser.selectedFiles().front());
+}
+
+void StationWindow::OnSlots() {
+    QFileDialog chooser(this, QStringLiteral("Slot names"));
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString chosen = chooser.selectedFiles().front();
+    std::string error;
+    auto names = SlotNames::Read(PathFromText(QFile::encodeName(chosen).toStdString()), error);
+    if (!names) {
+        ShowMessageBox(ToQString(error), ToQString(kCaptionError), MessageIcon::Error);
+        return;
+    }
+    m_slots = std::move(*names);
+    m_slotsText->setText(QFileInfo(chosen).fileName());
+}
+
+void StationWindow::OnStartStop() {
+    if (m_session != nullptr) {
+        m_stopping = true;
+        m_session->station.StopStarting();
+        EndSessionWhenRunsEnded();
+        UpdateControls();
+        return;
+    }
+    if (!m_fileAccepted) {
+        return;
+    }
+    BatchSettings batch;
+    batch.filePath = QFile::encodeName(m_pathEdit->text()).toStdString();
+    batch.ledgerPath = DefaultLedgerPath();
+    StationSettings settings;
+    settings.batch = std::move(batch);
+    settings.model = m_modelEdit->text().trimmed().toStdString();
+    settings.slotNames = m_slots;
+    // Started again with the same file: the chargers done before stay done.
+    const std::string fileDigest = Sha256HexOfFile(PathFromText(settings.batch.filePath));
+    if (!fileDigest.empty() && fileDigest == m_doneDigest) {
+        settings.doneBefore = m_doneBefore;
+    } else {
+        m_doneBefore.clear();
+        m_doneDigest = fileDigest;
+    }
+    for (auto& [key, tile] : m_tiles) {
+        delete tile;
+    }
+    m_tiles.clear();
+    m_noteText->clear();
+    ShowTally({});
+    m_stopping = false;
+    const bool keepsHistory = !settings.batch.ledgerPath.empty();
+    m_session = std::make_unique<Session>(std::move(settings), *this, ++m_sessions);
+    if (m_session->doorbell.Fd() >= 0) {
+        m_session->doorbellNotifier =
+            std::make_unique<QSocketNotifier>(m_session->doorbell.Fd(), QSocketNotifier::Read);
+        connect(m_session->doorbellNotifier.get(), &QSocketNotifier::activated, this, [this] {
+            if (m_session != nullptr && m_session->doorbell.ConsumeChanges()) {
+                Scan();
+            }
+        });
+    }
+    if (!keepsHistory) {
+        ShowNote(QStringLiteral("No history is kept: no home folder was found."));
+    }
+    UpdateControls();
+    Scan();
+}
+
+void StationWindow::Scan() {
+    if (m_session == nullptr) {
+        return;
+    }
+    m_session->station.Scan();
+    const std::string discoveryError = m_session->devices.DiscoveryError();
+    if (!discoveryError.empty()) {
+        ShowNote(ToQString(discoveryError));
+    }
+    if (m_stopping) {
+        EndSessionWhenRunsEnded();
+    }
+}
+
+void StationWindow::EndSessionWhenRunsEnded() {
+    // Taken from the station itself: no run can start meanwhile, as only
+    // this thread scans.
+    if (m_session == nullptr || m_session->station.Tally().inProgress > 0) {
+        return;
+    }
+    // The chargers done with this file, for a Start with the same file.
+    for (const StationCharger& charger : m_session->station.Chargers()) {
+        if (charger.state == StationState::Done &&
+            std::find(m_doneBefore.begin(), m_doneBefore.end(), charger.key) ==
+                m_doneBefore.end()) {
+            m_doneBefore.push_back(charger.key);
+        }
+    }
+    // The runs have ended (the last of them is past its final call): the
+    // station's wait for them is over at once.
+    m_session.reset();
+    m_stopping = false;
+    UpdateControls();
+}
+
+void StationWindow::ShowCharger(std::uint64_t session, const StationCharger& charger,
+                                const StationTally& tally) {
+    if (m_session == nullptr || session != m_session->id) {
+        return;
+    }
+    StationTile*& tile = m_tiles[charger.key];
+    if (tile == nullptr) {
+        tile = new StationTile;
+        tile->setObjectName(QStringLiteral("tile") + QString::number(m_tiles.size()));
+        const int index = static_cast<int>(m_tiles.size()) - 1;
+        m_tileGrid->addWidget(tile, index / kTileColumns, index % kTileColumns);
+    }
+    tile->Show(charger);
+    ShowTally(tally);
+    if (m_stopping && tally.inProgress == 0) {
+        EndSessionWhenRunsEnded();
+    }
+}
+
+void StationWindow::ShowTally(const StationTally& tally) {
+    m_tallyText->setText(QStringLiteral("Done %1, failed %2, in progress %3, skipped %4")
+                             .arg(tally.done)
+                             .arg(tally.failed)
+                             .arg(tally.inProgress)
+                             .arg(tally.skipped));
+}
+
+void StationWindow::ShowNote(const QString& text) {
+    m_noteText->setText(text);
+}
+
+void StationWindow::OnExportHistory() {
+    QFileDialog chooser(this, QStringLiteral("Export history"), QString(),
+                        QString::fromLatin1(kCsvFilter) + QStringLiteral(";;") +
+                            QString::fromLatin1(kJsonLinesFilter));
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setDefaultSuffix(QStringLiteral("csv"));
+    connect(&chooser, &QFileDialog::filterSelected, &chooser, [&chooser](const QString& filter) {
+        chooser.setDefaultSuffix(filter == QString::fromLatin1(kJsonLinesFilter)
+                                     ? QStringLiteral("jsonl")
+                                     : QStringLiteral("csv"));
+    });
+    chooser.selectFile(QStringLiteral("history.csv"));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString target = chooser.selectedFiles().front();
+
+    const LedgerContents history = ReadLedger(DefaultLedgerPath());
+    if (history.entries.empty() && !history.warnings.empty()) {
+        // The history could not be read at all: an empty export would hide it.
+        ShowMessageBox(ToQString(history.warnings.front()), ToQString(kCaptionError),
+                       MessageIcon::Error);
+        return;
+    }
+    std::string contents;
+    if (target.endsWith(QStringLiteral(".jsonl"), Qt::CaseInsensitive)) {
+        for (const LedgerEntry& entry : history.entries) {
+            contents += LedgerLine(entry) + "\n";
+        }
+    } else {
+        contents = LedgerCsv(history.entries);
+    }
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(contents.data(), static_cast<qint64>(contents.size())) !=
+            static_cast<qint64>(contents.size()) ||
+        !file.commit()) {
+        ShowMessageBox(QStringLiteral("cannot write %1: %2").arg(target, file.errorString()),
+                       ToQString(kCaptionError), MessageIcon::Error);
+        return;
+    }
+    QString note = QStringLiteral("%1 upgrades exported to %2")
+                       .arg(history.entries.size())
+                       .arg(QFileInfo(target).fileName());
+    for (const std::string& warning : history.warnings) {
+        note += QStringLiteral("; ") + ToQString(warning);
+    }
+    ShowNote(note);
+}
+
+void StationWindow::ShowMessageBox(const QString& text, const QString& caption, MessageIcon icon) {
+    if (m_messageBoxHandler) {
+        m_messageBoxHandler(text, caption, icon);
+        return;
+    }
+    QMessageBox box(icon == MessageIcon::Error         ? QMessageBox::Critical
+                    : icon == MessageIcon::Exclamation ? QMessageBox::Warning
+                                                       : QMessageBox::NoIcon,
+                    caption, text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void StationWindow::closeEvent(QCloseEvent* event) {
+    if (m_session != nullptr && m_session->station.Tally().inProgress > 0) {
+        // A closed window would leave the chargers under way unwatched.
+        ShowNote(QStringLiteral(
+            "Chargers are being upgraded: press Stop and close the window when they have ended."));
+        event->ignore();
+        return;
+    }
+    m_session.reset();
+    m_stopping = false;
+    QWidget::closeEvent(event);
+}
+
+}  // namespace velmorin
