@@ -41,7 +41,8 @@ struct ExpectedRecord {
 TEST_F(DiscoveryTest, SerialPortsAndTheChargersAmongThem) {
     m_system.AddNativeSerial("ttyS0", "0");  // no UART behind it
     m_system.AddNativeSerial("ttyS1", "4");
-    m_system.AddUsbSerial("ttyUSB0", {"0403", "6001", "Varno Kestrion X", "0001A2B3"});
+    m_system.AddUsbSerial("ttyUSB0", {"0403", "6001", "Varno Kestrion X", "0001A2B3"}, "",
+                          "pci-0000:00:14.0-usb-0:1.1:1.0");
     m_system.AddUsbSerial("ttyUSB1", {"0483", "5740", "USB Device 1010B", "ZZ9"});
     m_system.AddUsbSerial("ttyACM0", {"2341", "0043", "varno kestrion", "L1"});
     m_system.AddUsbSerial("ttyUSB2", {"0403", "6015", std::nullopt, std::nullopt}, "FT231X");
@@ -70,6 +71,8 @@ TEST_F(DiscoveryTest, SerialPortsAndTheChargersAmongThem) {
         EXPECT_EQ(list[i].busDescription, expected[i].busDescription);
         EXPECT_EQ(SerialFieldOfDevicePath(list[i].devicePath), expected[i].serialField);
         EXPECT_EQ(DeviceNodeOfPath(list[i].devicePath), expected[i].node);
+        // Where it is plugged in, for the station's slot names.
+        EXPECT_EQ(list[i].physicalPath, i == 1 ? "pci-0000:00:14.0-usb-0:1.1:1.0" : "");
     }
 
     // The list the operator sees, chargers only and with plain ports.
@@ -91,7 +94,7 @@ TEST_F(DiscoveryTest, HidChargersByIdentityAndIndex) {
     m_system.AddHid({"046d", "c31c", "Keyboard", "K1"});
     m_system.AddHid({"0483", "574f", "Varno Below", "B1"});
     m_system.AddHid({"0483", "5760", "Varno Above", "A1"});
-    m_system.AddHid({"0483", "5750", "Varno Kestrion X", "HX1"});
+    m_system.AddHid({"0483", "5750", "Varno Kestrion X", "HX1"}, "pci-0000:00:14.0-usb-0:2:1.0");
     m_system.AddHid({"1234", "5750", "Foreign", "F1"});
     m_system.AddHid({"0483", "575f", "Varno Kestrion Y", ""});
     m_system.AddHid({"0483", "5755", "Varno Kestrion Z", longSerial});
@@ -120,6 +123,7 @@ TEST_F(DiscoveryTest, HidChargersByIdentityAndIndex) {
         EXPECT_EQ(record.devicePath, expected[i].devicePath);
         EXPECT_EQ(record.busDescription, expected[i].product);
         EXPECT_EQ(record.isUsbDevice, 1);
+        EXPECT_EQ(record.physicalPath, i == 0 ? "pci-0000:00:14.0-usb-0:2:1.0" : "");
     }
 
     // The device name derived from the record opens that very interface.

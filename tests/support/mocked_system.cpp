@@ -15,7 +15,7 @@ MockedSystem::~MockedSystem() {
     g_object_unref(m_testbed);
 }
 
-std::string MockedSystem::AddUsbDevice(const Usb& usb) {
+std::string MockedSystem::AddUsbDevice(const Usb& usb, const std::string& idPath) {
     // Names sort in the order they are added (1-1 ... 1-9, then 1-a...), so
     // that enumeration order is the order of the calls.
     const int number = ++m_usbDevices;
@@ -29,21 +29,29 @@ std::string MockedSystem::AddUsbDevice(const Usb& usb) {
         attributes.insert(attributes.end(), {"serial", *usb.serial});
     }
     const std::string device = Add("usb", name, "", attributes, {"DEVTYPE", "usb_device"});
+    std::vector<std::string> interfaceProperties = {"DEVTYPE", "usb_interface"};
+    if (!idPath.empty()) {
+        interfaceProperties.insert(interfaceProperties.end(), {"ID_PATH", idPath});
+    }
     return Add("usb", std::string(name) + ":1.0", device, {"bInterfaceNumber", "00"},
-               {"DEVTYPE", "usb_interface"});
+               interfaceProperties);
 }
 
-void MockedSystem::AddUsbSerial(const std::string& tty, const Usb& usb, const std::string& model) {
+void MockedSystem::AddUsbSerial(const std::string& tty, const Usb& usb, const std::string& model,
+                                const std::string& idPath) {
     const std::string interface = AddUsbDevice(usb);
     std::vector<std::string> properties = {"DEVNAME", "/dev/" + tty};
+    if (!idPath.empty()) {
+        properties.insert(properties.end(), {"ID_PATH", idPath});
+    }
     if (!model.empty()) {
         properties.insert(properties.end(), {"ID_MODEL", model});
     }
     Add("tty", tty, interface, {}, properties);
 }
 
-std::string MockedSystem::AddHid(const Usb& usb) {
-    const std::string interface = AddUsbDevice(usb);
+std::string MockedSystem::AddHid(const Usb& usb, const std::string& idPath) {
+    const std::string interface = AddUsbDevice(usb, idPath);
     const int index = m_hidNodes++;
     char hidName[64];
     std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", usb.vendorId.c_str(),

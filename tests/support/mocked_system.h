@@ -27,11 +27,16 @@ public:
     };
 
     // A USB device with one interface; returns the interface's sysfs path.
-    std::string AddUsbDevice(const Usb& usb);
-    // A USB-serial adapter whose tty is `tty` (ttyUSB0, ttyACM0...).
-    void AddUsbSerial(const std::string& tty, const Usb& usb, const std::string& model = "");
-    // A USB HID device; returns its hidraw node's sysfs path.
-    std::string AddHid(const Usb& usb);
+    // A non-empty `idPath` is udev's ID_PATH of the interface.
+    std::string AddUsbDevice(const Usb& usb, const std::string& idPath = "");
+    // A USB-serial adapter whose tty is `tty` (ttyUSB0, ttyACM0...), with
+    // udev's ID_PATH on the tty when `idPath` is given.
+    void AddUsbSerial(const std::string& tty, const Usb& usb, const std::string& model = "",
+                      const std::string& idPath = "");
+    // A USB HID device; returns its hidraw node's sysfs path. Its ID_PATH,
+    // if any, is on the USB interface above the node, as udev gives a
+    // hidraw node none of its own.
+    std::string AddHid(const Usb& usb, const std::string& idPath = "");
     // A tty that is not a serial port (a virtual console).
     void AddConsole(const std::string& tty);
     // A native port; UART type "0" means no hardware behind it.

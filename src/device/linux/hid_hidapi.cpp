@@ -3,6 +3,7 @@
 // hidraw node, in hidapi's order, and 65-byte reports with report ID 0 at the
 // channel (hidraw takes the ID byte on output and leaves it out on input).
 #include <hidapi.h>
+#include <libudev.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +25,29 @@ namespace {
 bool InitHidapi() {
     static const bool initialised = hid_init() == 0;
     return initialised;
+}
+
+// Where the hidraw node's device is plugged in: udev's ID_PATH of the node,
+// else of the first device above it that has one (the USB interface or the
+// USB device); empty when none says.
+std::string PhysicalPathOf(udev* context, const std::string& node) {
+    const std::size_t slash = node.rfind('/');
+    if (context == nullptr || slash == std::string::npos) {
+        return {};
+    }
+    udev_device* device =
+        udev_device_new_from_subsystem_sysname(context, "hidraw", node.substr(slash + 1).c_str());
+    std::string path;
+    // Parents belong to their child: only the node's own device is unref'd.
+    for (udev_device* at = device; at != nullptr && path.empty(); at = udev_device_get_parent(at)) {
+        if (const char* value = udev_device_get_property_value(at, "ID_PATH")) {
+            path = value;
+        }
+    }
+    if (device != nullptr) {
+        udev_device_unref(device);
+    }
+    return path;
 }
 
 std::string Narrow(const wchar_t* text) {
@@ -63,6 +87,7 @@ std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
     if (!InitHidapi()) {
         return interfaces;
     }
+    udev* context = udev_new();
     hid_device_info* all = hid_enumerate(0, 0);
     for (const hid_device_info* device = all; device != nullptr; device = device->next) {
         const std::string path = device->path != nullptr ? device->path : "";
@@ -77,9 +102,13 @@ std::vector<HidInterfaceInfo> EnumerateSystemHidInterfaces() {
         info.productId = device->product_id;
         info.product = Narrow(device->product_string);
         info.serialNumber = Narrow(device->serial_number);
+        info.physicalPath = PhysicalPathOf(context, path);
         interfaces.push_back(std::move(info));
     }
     hid_free_enumeration(all);
+    if (context != nullptr) {
+        udev_unref(context);
+    }
     return interfaces;
 }
 
