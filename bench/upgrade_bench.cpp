@@ -6,7 +6,9 @@
 // protocol imposes (the fixed pauses plus 1 ms after each frame), the HID
 // upgrade's host time per block, and for the eight at once their time
 // against one alone and the processor time of this process in cores. The
-// figures come last, one `name=value` per line.
+// figures come last, one `name=value` per line. With VELMORIN_BENCH_TRACE=1
+// the serial charger alone is upgraded once more with a wire trace, for what
+// tracing costs.
 // Usage: upgrade_bench PATH-TO-velmorin-sim [hid] (hid: the HID figures alone)
 #include <sys/resource.h>
 #include <time.h>
@@ -14,11 +16,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/virtual/virtual_devices.h"
+#include "device/wire_trace.h"
 #include "image/update_header.h"
 #include "image/update_sealer.h"
 #include "protocol/hid_upgrade.h"
@@ -85,9 +91,21 @@ UpgradeReport Completed() {
     return report;
 }
 
+// A recording host whose runs record their wire trace.
+class TracingHost : public testing::RecordingHost {
+public:
+    TracingHost(std::string path, const std::string& deviceName, WireTrace* trace)
+        : RecordingHost(std::move(path), deviceName), m_trace(trace) {}
+    WireTrace* Trace() override { return m_trace; }
+
+private:
+    WireTrace* m_trace;
+};
+
 template <typename Upgrade>
-Timed Run(const std::string& file, const std::string& device, Upgrade upgrade) {
-    testing::RecordingHost host(file, device);
+Timed Run(const std::string& file, const std::string& device, Upgrade upgrade,
+          WireTrace* trace = nullptr) {
+    TracingHost host(file, device, trace);
     const auto start = Clock::now();
     const double cpuStart = ThreadCpuSeconds();
     Timed timed{upgrade(host), 0, 0};
@@ -200,6 +218,35 @@ int main(int argc, char** argv) {
             blocks, hid.wallSeconds, hid.wallSeconds * 1e6 / blocks,
             hid.hostCpuSeconds * 1e6 / blocks);
         std::printf("hid_host_us_per_block=%.1f\n", hid.hostCpuSeconds * 1e6 / blocks);
+
+        const char* traceMode = std::getenv("VELMORIN_BENCH_TRACE");
+        if (serialToo && traceMode != nullptr && std::string(traceMode) == "1") {
+            WireTrace trace;
+            const Timed traced = Run(serialFile, "COM201", UpgradeOverSerial, &trace);
+            if (traced.report.outcome != UpgradeOutcome::Completed) {
+                std::fprintf(stderr, "the traced upgrade failed: \"%s\"\n",
+                             traced.report.message.c_str());
+                return 1;
+            }
+            const auto writeStart = Clock::now();
+            const std::string writeError =
+                trace.WriteTo(directory.Path() / "serial.trace", TraceFormat::Text);
+            const double writeSeconds =
+                std::chrono::duration<double>(Clock::now() - writeStart).count();
+            const auto traceBytes =
+                writeError.empty() ? std::filesystem::file_size(directory.Path() / "serial.trace")
+                                   : 0;
+            std::printf(
+                "serial alone, traced: %.2f s, host CPU %.2f s; %zu events, written in %.3f s "
+                "(%.1f MB)%s%s\n",
+                traced.wallSeconds, traced.hostCpuSeconds, trace.EventCount(), writeSeconds,
+                static_cast<double>(traceBytes) / 1e6,
+                writeError.empty() ? "" : ", not written: ", writeError.c_str());
+            std::printf("serial_traced_time_vs_untraced=%.4f\n",
+                        traced.wallSeconds / serial.wallSeconds);
+            std::printf("serial_traced_cpu_vs_untraced=%.3f\n",
+                        traced.hostCpuSeconds / serial.hostCpuSeconds);
+        }
     }
 
     // Eight serial chargers at once.

@@ -86,8 +86,9 @@ struct ChargerLine {
 // Shows what the runs tell, from their threads, one event at a time.
 class BatchConsole : public BatchObserver {
 public:
-    BatchConsole(const std::vector<DeviceEntry>& chargers, Display display)
-        : m_display(display), m_columns(TerminalColumns()) {
+    BatchConsole(const std::vector<DeviceEntry>& chargers, Display display,
+                 const std::vector<std::unique_ptr<WireTrace>>& traces)
+        : m_display(display), m_columns(TerminalColumns()), m_traces(traces) {
         for (const DeviceEntry& charger : chargers) {
             ChargerLine line;
             line.name = TerminalSafeField(charger.deviceName);
@@ -182,6 +183,12 @@ public:
         return results;
     }
 
+    WireTrace* TraceFor(int run) override {
+        return run >= 0 && static_cast<std::size_t>(run) < m_traces.size()
+                   ? m_traces[static_cast<std::size_t>(run)].get()
+                   : nullptr;
+    }
+
 private:
     ChargerLine* At(int run) {
         if (run < 0 || static_cast<std::size_t>(run) >= m_lines.size()) {
@@ -268,6 +275,7 @@ private:
 
     const Display m_display;
     const std::size_t m_columns;
+    const std::vector<std::unique_ptr<WireTrace>>& m_traces;
     mutable std::mutex m_mutex;
     std::vector<ChargerLine> m_lines;
     std::size_t m_nameWidth = 0;
@@ -363,7 +371,15 @@ int RunBatchUpdateCommand(const BatchUpdateOptions& options) {
     if (settings.ledgerPath.empty()) {
         ReportHistoryFailure({});
     }
-    BatchConsole console(chargers, display);
+    // With --trace each run records its exchanges (runs are numbered in the
+    // order they start, as the chargers are listed here).
+    std::vector<std::unique_ptr<WireTrace>> traces;
+    if (!options.tracePath.empty()) {
+        for (std::size_t run = 0; run < chargers.size(); ++run) {
+            traces.push_back(std::make_unique<WireTrace>());
+        }
+    }
+    BatchConsole console(chargers, display, traces);
     {
         ChargerBatch batch(settings, devices, console);
         // Runs are numbered in the order they start; each holds the line
@@ -380,6 +396,13 @@ int RunBatchUpdateCommand(const BatchUpdateOptions& options) {
         batch.WaitAll();
     }
     console.Close();
+    // One trace per charger: FILE.COM201, FILE.HID0, ...
+    if (!options.tracePath.empty()) {
+        for (std::size_t run = 0; run < chargers.size(); ++run) {
+            SaveTrace(*traces[run], options.tracePath + "." + chargers[run].deviceName,
+                      options.traceFormat == "json");
+        }
+    }
 
     const std::vector<BatchResult> results = console.Results();
     bool allCompleted = results.size() == chargers.size();

@@ -14,6 +14,8 @@ struct BatchUpdateOptions {
     bool all = false;                  // --all: every charger the device list shows
     bool json = false;                 // --json: a JSON array of the runs on standard output
     std::string operatorName;          // --operator: the name the history records
+    std::string tracePath;             // --trace: where the wire trace goes (none when empty)
+    std::string traceFormat = "text";  // --trace-format: text or json
 };
 
 // Upgrades every charger chosen, all at once; each run's line goes into the

@@ -9,6 +9,7 @@
 
 #include "batch_command.h"
 #include "console.h"
+#include "doctor_command.h"
 #include "history_command.h"
 #include "info_command.h"
 #include "list_command.h"
@@ -84,6 +85,13 @@ int main(int argc, char** argv) {
                      "print the outcome and the link's figures as JSON (with several chargers, "
                      "an array of them)");
     update->add_option("--operator", updateOptions.operatorName, operatorHelp);
+    update->add_option("--trace", updateOptions.tracePath,
+                       "write the run's wire trace (bytes, waits, time-outs, opens) to this file, "
+                       "for support");
+    update
+        ->add_option("--trace-format", updateOptions.traceFormat,
+                     "the trace as text lines (default) or as one JSON object per line")
+        ->check(CLI::IsMember({"text", "json"}));
 
     velmorin::cli::StationCommandOptions stationOptions;
     CLI::App* station = app.add_subcommand(
@@ -134,6 +142,17 @@ int main(int argc, char** argv) {
                          "where to save it: a regular file (a link is followed) or a new name "
                          "(default: its file name in this directory)");
 
+    std::string doctorDevice;
+    bool doctorJson = false;
+    CLI::App* doctor = app.add_subcommand(
+        "doctor",
+        "Check what an upgrade needs of each charger and port (access, other programs, "
+        "ModemManager, the udev rule, 128000 baud) and say how to fix it (exit 0 nothing "
+        "blocks an upgrade, 1 something does)");
+    doctor->add_option("--device", doctorDevice,
+                       "only this device: the name `list` shows (COMn, HIDn) or its node path");
+    doctor->add_flag("--json", doctorJson, "print the checks as a JSON array");
+
     // File names reach the core as the texts it takes (UTF-8 on Windows).
     const std::vector<std::string> arguments = velmorin::cli::ArgumentsAsText(argc, argv);
     if (RefuseUnknownCommand(app, arguments)) {
@@ -170,9 +189,10 @@ int main(int argc, char** argv) {
             return 2;
         }
         if (!updateOptions.all && updateOptions.devices.size() == 1) {
-            return velmorin::cli::RunUpdateCommand(updateOptions.path,
-                                                   updateOptions.devices.front(),
-                                                   updateOptions.json, updateOptions.operatorName);
+            return velmorin::cli::RunUpdateCommand(
+                updateOptions.path, updateOptions.devices.front(), updateOptions.json,
+                updateOptions.operatorName, updateOptions.tracePath,
+                updateOptions.traceFormat == "json");
         }
         return velmorin::cli::RunBatchUpdateCommand(updateOptions);
     }
@@ -184,6 +204,9 @@ int main(int argc, char** argv) {
             historyOptions.since = historySince;
         }
         return velmorin::cli::RunHistoryCommand(historyOptions);
+    }
+    if (*doctor) {
+        return velmorin::cli::RunDoctorCommand(doctorDevice, doctorJson);
     }
     if (*list) {
         return velmorin::cli::RunListCommand(includeComPorts, listJson);

@@ -21,6 +21,7 @@
 #include "device/device_watcher.h"
 #include "device/serial_node.h"
 #include "device/serial_port.h"
+#include "device/wire_trace.h"
 #include "device_argument.h"
 #include "image/file_path.h"
 #include "image/update_image.h"
@@ -95,6 +96,9 @@ public:
     // Why the file was rejected, as the load reported it (empty: it said so
     // itself).
     const std::string& FileRejection() const { return m_fileRejection; }
+    // The run records its wire trace into `trace` (nullptr: none).
+    void RecordTraceInto(WireTrace* trace) { m_trace = trace; }
+    WireTrace* Trace() override { return m_trace; }
 
     std::string PathText() override { return m_path; }
     DeviceEntry SelectedEntry() override { return m_table.At(m_selected); }
@@ -214,6 +218,7 @@ private:
     std::chrono::steady_clock::time_point m_firstAttempt{};
     std::string m_fileRejection;
     DeviceWatcher m_watcher;
+    WireTrace* m_trace = nullptr;
 };
 
 // A file check whose display steps go nowhere.
@@ -309,8 +314,18 @@ void ReportHistoryFailure(const std::string& error) {
               << '\n';
 }
 
+void SaveTrace(const WireTrace& trace, const std::string& tracePath, bool traceJson) {
+    const std::string error =
+        trace.WriteTo(PathFromText(tracePath), traceJson ? TraceFormat::Json : TraceFormat::Text);
+    if (!error.empty()) {
+        std::cerr << "velmorin-cli: cannot write the trace to " << TerminalSafe(tracePath) << ": "
+                  << TerminalSafe(error) << '\n';
+    }
+}
+
 int RunUpdateCommand(const std::string& path, const std::string& device, bool json,
-                     const std::string& operatorName) {
+                     const std::string& operatorName, const std::string& tracePath,
+                     bool traceJson) {
     // A closed output (`| head`) must not end an upgrade half-way: writes
     // then fail, the run goes on, and the exit status says so.
     IgnoreClosedOutput();
@@ -345,6 +360,10 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
     // The file as it was when the upgrade began, for the history.
     const UpgradedFile file = UpgradedFile::Describe(path);
     TerminalHost host(path, std::move(table), selected, json, hid ? kHidAttempts : kSerialAttempts);
+    std::optional<WireTrace> trace;
+    if (!tracePath.empty()) {
+        host.RecordTraceInto(&trace.emplace());
+    }
     const std::filesystem::path ledgerPath = DefaultLedgerPath();
     {
         // The line that Ctrl-C leaves in the history until the run writes
@@ -357,6 +376,9 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
     }
     const UpgradeReport report = RunUpgradeForSelection(host, nonces);
     DropInterruptedLine(0);
+    if (trace) {
+        SaveTrace(*trace, tracePath, traceJson);
+    }
 
     const std::vector<std::string> explanation = ExplainOutcome(report, hid, path);
     for (const std::string& line : explanation) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/wire_trace.h"
 #include "protocol/upgrade_report.h"
 #include "session/ledger.h"
 
@@ -17,9 +18,16 @@ namespace velmorin::cli {
 // not complete; 2 when there is no such device. The run's line goes into
 // the history under `operatorName` (the user's name when empty); a history
 // that cannot be written is reported on standard error and changes no exit
-// status.
+// status. With a `tracePath` the run's wire trace is written there (as JSON
+// lines with `traceJson`); a trace that cannot be written is reported on
+// standard error and changes no exit status either.
 int RunUpdateCommand(const std::string& path, const std::string& device, bool json,
-                     const std::string& operatorName);
+                     const std::string& operatorName, const std::string& tracePath = {},
+                     bool traceJson = false);
+
+// Writes `trace` to `tracePath` (JSON lines with `traceJson`); says on
+// standard error when it cannot.
+void SaveTrace(const WireTrace& trace, const std::string& tracePath, bool traceJson);
 
 // From now on Ctrl-C (and its kin) ends the program at once: the ports give
 // up exclusive mode, and standard error says whether a transfer had begun

@@ -6,6 +6,7 @@
 #include <commdlg.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -33,6 +34,15 @@ constexpr wchar_t kUpdateFileFilter[] = L"Kestrion Update File(*.bin)\0*.bin\0";
 // over a transfer that carries on, and a closed window would hide it.
 constexpr int kHeldDuringRun[] = {IDCANCEL,     ID_OPEN_BUTTON, ID_DOWNLOAD_BUTTON,
                                   ID_PATH_EDIT, ID_INCLUDE_COM, ID_NEW_RELEASE_LINK};
+
+// Save trace...: not in the dialog template (it shows only after a run that
+// failed), made where the progress bar is, beside Update; the bar shows only
+// while a run goes on.
+constexpr int kSaveTraceButton = 1040;
+constexpr RECT kSaveTracePlace{116, 168, 166, 184};  // dialog units
+
+// The filter of the trace's file dialog.
+constexpr wchar_t kTraceFilter[] = L"Trace (*.txt)\0*.txt\0";
 
 UINT MessageBoxIcon(MessageIcon icon) {
     switch (icon) {
@@ -133,6 +143,14 @@ void MainDialog::OnInitDialog(HWND window) {
     ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
     m_picture = ShowPicture(Control(ID_MAIN_PICTURE_CONTROL), ID_MAIN_PICTURE, true);
     m_newReleaseLink.SetUp(Control(ID_NEW_RELEASE_LINK), Widen(m_applicationName));
+    RECT place = kSaveTracePlace;
+    ::MapDialogRect(window, &place);
+    const HWND saveTrace =
+        ::CreateWindowExW(0, L"BUTTON", L"Save trace...", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON,
+                          place.left, place.top, place.right - place.left, place.bottom - place.top,
+                          window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSaveTraceButton)),
+                          ::GetModuleHandleW(nullptr), nullptr);
+    ::SendMessageW(saveTrace, WM_SETFONT, ::SendMessageW(window, WM_GETFONT, 0, 0), TRUE);
     CopyDataToControls();
     m_viewThread.Attach(window);
     // Arrivals and removals of HID interfaces and COM ports are sent only to
@@ -230,6 +248,11 @@ void MainDialog::OnCommand(int id, int code) {
     case ID_DOWNLOAD_BUTTON:
         if (code == BN_CLICKED) {
             m_logic->OnDownload();
+        }
+        break;
+    case kSaveTraceButton:
+        if (code == BN_CLICKED) {
+            m_logic->OnSaveTrace();
         }
         break;
     default:
@@ -386,6 +409,30 @@ void MainDialog::CopyDataToControls() {
     // The only data that the dialog keeps apart from its controls is the
     // hidden serial number, limited to 10 characters.
     ::SendDlgItemMessageW(m_window, ID_SERIAL_NUMBER_EDIT, EM_SETLIMITTEXT, 10, 0);
+}
+
+void MainDialog::ShowSaveTraceButton(bool visible) {
+    ShowControl(m_window, kSaveTraceButton, visible);
+}
+
+std::string MainDialog::AskTracePath() {
+    std::wstring file(32768, L'\0');
+    const std::wstring suggested = L"velmorin-trace.txt";
+    std::copy(suggested.begin(), suggested.end(), file.begin());
+    OPENFILENAMEW chooser{};
+    chooser.lStructSize = sizeof chooser;
+    chooser.hwndOwner = m_window;
+    chooser.lpstrFilter = kTraceFilter;
+    chooser.lpstrFile = file.data();
+    chooser.nMaxFile = static_cast<DWORD>(file.size());
+    chooser.lpstrDefExt = L"txt";
+    chooser.Flags =
+        OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    if (!::GetSaveFileNameW(&chooser)) {
+        return {};
+    }
+    file.resize(std::wcslen(file.c_str()));
+    return Narrow(file);
 }
 
 void MainDialog::ShowMessageBox(std::string_view text, std::string_view caption, MessageIcon icon) {

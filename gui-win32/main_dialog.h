@@ -75,6 +75,8 @@ private:
     void ShowSerialNumberControls(bool visible) override;
     void HoldControls(bool held) override;
     void CopyDataToControls() override;
+    void ShowSaveTraceButton(bool visible) override;
+    std::string AskTracePath() override;
     void ShowMessageBox(std::string_view text, std::string_view caption, MessageIcon icon) override;
     void RunDownloadDialog(CatalogueContents contents) override;
 

@@ -36,6 +36,12 @@ void QtViewThread::Post(std::function<void()> work) {
 MainDialog::MainDialog(QWidget* parent, MainWindowServices services)
     : QDialog(parent), m_ui(std::make_unique<Ui::MainDialog>()) {
     m_ui->setupUi(this);
+    // Save trace... sits where the progress bar is, beside Update: the bar
+    // shows only while a run goes on, the button only after one that failed.
+    m_saveTraceButton = new QPushButton(QStringLiteral("Save trace..."), this);
+    m_saveTraceButton->setObjectName(QStringLiteral("m_saveTraceButton"));
+    m_saveTraceButton->setGeometry(116, 168, 50, 16);  // dialog units, as the form's
+    m_saveTraceButton->hide();
     // Versions, types, memos, reasons and status lines come from files,
     // devices and the network: they are shown as they stand, never as markup.
     for (QLabel* label : findChildren<QLabel*>()) {
@@ -69,6 +75,7 @@ MainDialog::MainDialog(QWidget* parent, MainWindowServices services)
     connect(m_ui->m_setSerialNumberButton, &QPushButton::clicked, this,
             [&logic] { logic.OnSetSerialNumber(); });
     connect(m_ui->m_downloadButton, &QPushButton::clicked, this, [&logic] { logic.OnDownload(); });
+    connect(m_saveTraceButton, &QPushButton::clicked, this, [&logic] { logic.OnSaveTrace(); });
     if (m_logic->DeviceWatcherFd() >= 0) {
         m_deviceNotifier =
             std::make_unique<QSocketNotifier>(m_logic->DeviceWatcherFd(), QSocketNotifier::Read);
@@ -205,6 +212,19 @@ void MainDialog::CopyDataToControls() {
     // The only data that the dialog keeps apart from its controls is the
     // hidden serial number, limited to 10 characters.
     m_ui->m_serialNumberEdit->setMaxLength(10);
+}
+
+void MainDialog::ShowSaveTraceButton(bool visible) {
+    m_saveTraceButton->setVisible(visible);
+}
+
+std::string MainDialog::AskTracePath() {
+    const QString chosen = m_tracePathChooser
+                               ? m_tracePathChooser()
+                               : QFileDialog::getSaveFileName(this, QStringLiteral("Save trace"),
+                                                              QStringLiteral("velmorin-trace.txt"),
+                                                              QStringLiteral("Trace (*.txt)"));
+    return QFile::encodeName(chosen).toStdString();
 }
 
 void MainDialog::ShowMessageBox(std::string_view text, std::string_view caption, MessageIcon icon) {

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <functional>
 #include <memory>
@@ -52,6 +53,13 @@ public:
     }
 
     Ui::MainDialog& Controls() { return *m_ui; }
+    // The Save trace... button, beside Update (not in the form: it shows
+    // only after a run that did not complete).
+    QPushButton& SaveTraceButton() { return *m_saveTraceButton; }
+    // Answers the Save trace... file dialog instead of the operator (tests).
+    void SetTracePathChooser(std::function<QString()> chooser) {
+        m_tracePathChooser = std::move(chooser);
+    }
     // Called with the download dialog before it runs (tests drive it).
     void SetBeforeDownloadDialog(std::function<void(DownloadDialog&)> hook) {
         m_beforeDownloadDialog = std::move(hook);
@@ -88,10 +96,14 @@ private:
     void ShowSerialNumberControls(bool visible) override;
     void HoldControls(bool held) override;
     void CopyDataToControls() override;
+    void ShowSaveTraceButton(bool visible) override;
+    std::string AskTracePath() override;
     void ShowMessageBox(std::string_view text, std::string_view caption, MessageIcon icon) override;
     void RunDownloadDialog(CatalogueContents contents) override;
 
     std::unique_ptr<Ui::MainDialog> m_ui;
+    QPushButton* m_saveTraceButton = nullptr;  // owned by the dialog
+    std::function<QString()> m_tracePathChooser;
     QIcon m_icon;
     QtViewThread m_viewThread{this};
     WorkerUpgradeRunner m_runner{m_viewThread};

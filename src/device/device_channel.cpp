@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "device/device_name.h"
 #include "device/pause.h"
@@ -33,16 +34,24 @@ bool DeviceChannel::Open(std::string_view deviceName, std::uint32_t baudRate) {
     if (!name) {
         m_overHid = false;
         m_openError = std::string(deviceName) + " is not a device name (COMn or HIDn)";
+        if (m_trace != nullptr) {
+            m_trace->OpenFailed(deviceName, m_openError);
+        }
         return false;
     }
     m_overHid = name->kind == DeviceKind::Hid;
-    return m_overHid ? OpenHid(name->number) : OpenSerial(name->number, baudRate);
+    return m_overHid ? OpenHid(deviceName, name->number)
+                     : OpenSerial(deviceName, name->number, baudRate);
 }
 
-bool DeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
+bool DeviceChannel::OpenSerial(std::string_view deviceName, std::uint32_t port,
+                               std::uint32_t baudRate) {
     const auto node = SerialNodeForComNumber(port);
     if (!node) {
         m_openError = "no serial port COM" + std::to_string(port) + " on this system";
+        if (m_trace != nullptr) {
+            m_trace->OpenFailed(deviceName, m_openError);
+        }
         return false;
     }
     SerialOpenFailure failure;
@@ -52,17 +61,23 @@ bool DeviceChannel::OpenSerial(std::uint32_t port, std::uint32_t baudRate) {
         m_openNode = *node;
         m_openErrno = failure.error;
         m_openRateRefused = failure.rateKept != 0 ? baudRate : 0;
+        if (m_trace != nullptr) {
+            m_trace->OpenFailed(deviceName, m_openError);
+        }
         return false;
+    }
+    if (m_trace != nullptr) {
+        m_trace->Opened(deviceName, *node, baudRate);
     }
     // Give the port time to settle at its new rate, then drop whatever was
     // waiting in either direction.
-    SleepMs(kSerialSetUpPauseMs);
+    Pause(kSerialSetUpPauseMs);
     m_serial->Purge();
-    SleepMs(kSerialSetUpPauseMs);
+    Pause(kSerialSetUpPauseMs);
     return true;
 }
 
-bool DeviceChannel::OpenHid(std::uint32_t index) {
+bool DeviceChannel::OpenHid(std::string_view deviceName, std::uint32_t index) {
     const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
     // A charger known by its serial number is opened wherever the list has
     // it now: the interfaces of a restarting neighbour come and go, and the
@@ -95,7 +110,13 @@ bool DeviceChannel::OpenHid(std::uint32_t index) {
         m_openNode = path;
         m_openError = "cannot open HID interface " + std::to_string(index) +
                       (path.empty() ? std::string() : " (" + path + "): " + std::strerror(errno));
+        if (m_trace != nullptr) {
+            m_trace->OpenFailed(deviceName, m_openError);
+        }
         return false;
+    }
+    if (m_trace != nullptr) {
+        m_trace->Opened(deviceName, path, 0);
     }
     return true;
 }
@@ -105,11 +126,24 @@ std::string DeviceChannel::SerialField(const std::string& serialNumber) {
 }
 
 void DeviceChannel::Close() {
+    if (m_trace != nullptr && IsOpen()) {
+        m_trace->Closed();
+    }
     m_serial.reset();
     m_hid.reset();
 }
 
+void DeviceChannel::Pause(int milliseconds) {
+    if (m_trace != nullptr) {
+        m_trace->Waited(milliseconds);
+    }
+    SleepMs(milliseconds);
+}
+
 bool DeviceChannel::Write(const std::uint8_t* data, std::uint32_t count) {
+    if (m_trace != nullptr) {
+        m_trace->Sent(data, count);
+    }
     if (!m_overHid) {
         return m_serial != nullptr && m_serial->Write(data, count);
     }
@@ -135,12 +169,17 @@ bool DeviceChannel::Counted(ReadOutcome outcome) {
     } else if (outcome == ReadOutcome::DeviceLost) {
         m_statistics.deviceLost = true;
     }
+    m_lastReadLost = outcome == ReadOutcome::DeviceLost;
     return outcome == ReadOutcome::Received;
 }
 
 bool DeviceChannel::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
     if (!m_overHid) {
-        return m_serial != nullptr && Counted(m_serial->Read(buffer, count, timeoutMs));
+        if (m_serial == nullptr) {
+            return false;
+        }
+        const bool received = Counted(m_serial->Read(buffer, count, timeoutMs));
+        return m_trace == nullptr ? received : Traced(received, buffer, count, timeoutMs);
     }
     if (m_hid == nullptr) {
         return false;
@@ -148,18 +187,33 @@ bool DeviceChannel::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_
     std::uint32_t delivered = 0;
     while (delivered < count) {
         if (!Counted(m_hid->ReadReport(m_report, timeoutMs))) {
-            return false;
+            return m_trace == nullptr ? false : Traced(false, buffer, count, timeoutMs);
         }
         const std::uint32_t chunk = std::min<std::uint32_t>(count - delivered, kHidReportData);
         std::copy_n(m_report.begin() + 1, chunk, buffer + delivered);
         delivered += chunk;
     }
-    return true;
+    return m_trace == nullptr ? true : Traced(true, buffer, count, timeoutMs);
+}
+
+bool DeviceChannel::Traced(bool received, const std::uint8_t* buffer, std::uint32_t count,
+                           std::uint32_t timeoutMs) {
+    if (received) {
+        m_trace->Received(buffer, count);
+    } else if (m_lastReadLost) {
+        m_trace->DeviceLost();
+    } else {
+        m_trace->TimedOut(timeoutMs);
+    }
+    return received;
 }
 
 bool DeviceChannel::SendFrame(const std::uint8_t* data, std::uint32_t count) {
     const std::uint8_t checksum = FrameChecksum({data, count});
     ++m_statistics.framesSent;
+    // A resent frame keeps the name it went out under the first time.
+    const char* label = m_trace != nullptr ? m_trace->CurrentLabel() : nullptr;
+    const std::int64_t labelNumber = m_trace != nullptr ? m_trace->CurrentLabelNumber() : -1;
     int resends = 0;
     while (SendFrameBytes(data, count, checksum)) {
         std::uint8_t answer = 0;
@@ -167,6 +221,8 @@ bool DeviceChannel::SendFrame(const std::uint8_t* data, std::uint32_t count) {
             break;
         }
         if (answer == kFrameAccepted) {
+            // Not in the trace: one per frame, and the next line's time
+            // stamp shows it.
             SleepMs(kAfterAcceptedFrameMs);
             return true;
         }
@@ -175,9 +231,13 @@ bool DeviceChannel::SendFrame(const std::uint8_t* data, std::uint32_t count) {
         }
         ++resends;
         ++m_statistics.resends;
-        SleepMs(kBeforeResendMs);
+        if (m_trace != nullptr) {
+            m_trace->Resend(resends, kFrameMaxResends);
+        }
+        Pause(kBeforeResendMs);
+        Label(label, labelNumber);
     }
-    SleepMs(kAfterFailedFrameMs);
+    Pause(kAfterFailedFrameMs);
     return false;
 }
 
@@ -202,12 +262,18 @@ bool DeviceChannel::SendLine(const CommandBytes& command) {
 
 void DeviceChannel::SendLinePaced(const CommandBytes& command) {
     const auto line = BuildPacedCommandLine(command);
+    // The trace shows the line once, not a byte and a wait per character.
+    WireTrace* const trace = std::exchange(m_trace, nullptr);
+    if (trace != nullptr) {
+        trace->Sent(line.data(), static_cast<std::uint32_t>(line.size()), kPacedCharacterMs);
+    }
     for (std::size_t i = 0; i < line.size(); ++i) {
         if (i > 0) {
             SleepMs(kPacedCharacterMs);
         }
         Write(&line[i], 1);
     }
+    m_trace = trace;
 }
 
 }  // namespace velmorin

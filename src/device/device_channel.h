@@ -14,6 +14,7 @@
 #include "device/channel_framing.h"
 #include "device/hid_interface.h"
 #include "device/serial_port.h"
+#include "device/wire_trace.h"
 
 namespace velmorin {
 
@@ -60,6 +61,21 @@ public:
     // writes' results are not looked at.
     void SendLinePaced(const CommandBytes& command);
 
+    // The protocol's pause between steps, recorded in the trace.
+    void Pause(int milliseconds);
+
+    // From now on every open, close, byte, wait and time-out also goes into
+    // `trace` (nullptr: none, which costs a pointer test per operation).
+    void SetTrace(WireTrace* trace) { m_trace = trace; }
+    WireTrace* Trace() const { return m_trace; }
+    // Names what is sent until the next read, in the trace (see
+    // WireTrace::Label).
+    void Label(const char* label, std::int64_t number = -1) {
+        if (m_trace != nullptr) {
+            m_trace->Label(label, number);
+        }
+    }
+
     const std::string& OpenError() const { return m_openError; }
     // After a failed open: the node (a serial port's tty, a HID interface's
     // hidraw node or socket) and the system's error number (0 when the name
@@ -84,8 +100,10 @@ public:
 
 private:
     bool Counted(ReadOutcome outcome);
-    bool OpenSerial(std::uint32_t port, std::uint32_t baudRate);
-    bool OpenHid(std::uint32_t index);
+    bool OpenSerial(std::string_view deviceName, std::uint32_t port, std::uint32_t baudRate);
+    bool OpenHid(std::string_view deviceName, std::uint32_t index);
+    bool Traced(bool received, const std::uint8_t* buffer, std::uint32_t count,
+                std::uint32_t timeoutMs);
     static std::string SerialField(const std::string& serialNumber);
     // The frame's data and then its XOR byte.
     bool SendFrameBytes(const std::uint8_t* data, std::uint32_t count, std::uint8_t checksum);
@@ -102,6 +120,8 @@ private:
     std::string m_hidSerialNumber;
     std::string m_expectedSerialNumber;
     LinkStatistics m_statistics;
+    WireTrace* m_trace = nullptr;
+    bool m_lastReadLost = false;  // the last read failed on a device that is gone
 };
 
 }  // namespace velmorin

@@ -11,10 +11,12 @@
 #include "device/device_channel.h"
 #include "device/device_name.h"
 #include "device/hid_interface.h"
+#include "device/wire_trace.h"
 #include "image/update_image.h"
 #include "protocol/bootloader_wire.h"
 #include "protocol/challenge_crc.h"
 #include "protocol/protocol_clock.h"
+#include "protocol/serial_upgrade.h"
 #include "protocol/upgrade_steps.h"
 #include "protocol/upgrade_texts.h"
 
@@ -49,8 +51,12 @@ public:
 
     UpgradeReport Run() {
         m_startTick = TickCount();
+        m_channel.SetTrace(m_host.Trace());
         Execute();
         m_channel.Close();
+        if (WireTrace* trace = m_channel.Trace()) {
+            trace->Outcome(TraceOutcomeWord(m_report.outcome), m_report.message);
+        }
         SetWindowBack(m_host);
         m_report.elapsedMs = TickCount() - m_startTick;
         m_report.resends = m_channel.Statistics().resends;
@@ -91,7 +97,7 @@ private:
             }
             m_channel.Close();
             if (attempt + 1 < kHidAttempts) {
-                SleepMs(kBeforeSecondAttempt);
+                m_channel.Pause(kBeforeSecondAttempt);
             }
         }
         Fail(errorCode);
@@ -137,6 +143,9 @@ private:
 
     // One attempt; 0 when the payload was taken, else the failure code.
     int Attempt() {
+        if (WireTrace* trace = m_channel.Trace()) {
+            trace->Note("attempt", m_report.attempts);
+        }
         m_identity = m_host.SelectedEntry();
         m_report.deviceName = m_identity.deviceName;
         m_channel.ExpectHidSerialNumber(m_identity.serialText);
@@ -152,6 +161,7 @@ private:
                                  ")";
             return kErrorOpen;
         }
+        m_channel.Label("enter command");
         m_channel.SendLine(EnterBootloaderCommand(m_modelCode));
         bool mustWait = false;
         if (ReadAnswer(kModelAnswerTimeout)) {
@@ -185,6 +195,7 @@ private:
         packet.version = m_version;
         packet.nonce = m_nonces.Next();
         const auto bytes = BuildStartPacket(packet);
+        m_channel.Label("start packet");
         m_channel.Write(bytes.data(), bytes.size());
         if (!ReadAnswer(kStartAnswerTimeout)) {
             return kErrorNoStartAnswer;
@@ -202,6 +213,7 @@ private:
         const std::uint32_t reply = words[2] ^ packet.nonce;
         std::array<std::uint8_t, 4> replyBytes{};
         StoreLittleEndian32(reply, replyBytes.data());
+        m_channel.Label("challenge reply");
         m_channel.Write(replyBytes.data(), replyBytes.size());
         if (!ReadAnswer(kStartAnswerTimeout)) {
             return kErrorNoReplyAnswer;
@@ -219,11 +231,18 @@ private:
     // device table follows it through the message pump.
     bool WaitForDevice() {
         m_channel.Close();
-        SleepMs(kBeforeWaitRounds);
+        WireTrace* const trace = m_channel.Trace();
+        if (trace != nullptr) {
+            trace->WaitingForDevice(m_identity.deviceName);
+        }
+        m_channel.Pause(kBeforeWaitRounds);
         for (int round = 0; round < kWaitRounds; ++round) {
             m_host.PumpMessages();
             if (m_host.SelectedEntry().SameDevice(m_identity)) {
                 if (m_channel.Open(m_identity.deviceName, kFirmwareBaudRate) && ReachedCharger()) {
+                    if (trace != nullptr) {
+                        trace->CameBack(m_identity.deviceName);
+                    }
                     return true;
                 }
                 m_channel.Close();
@@ -235,12 +254,18 @@ private:
                         continue;
                     }
                     if (m_channel.Open(entry.deviceName, kFirmwareBaudRate) && ReachedCharger()) {
+                        if (trace != nullptr) {
+                            trace->CameBack(entry.deviceName);
+                        }
                         return true;
                     }
                     m_channel.Close();
                 }
             }
-            SleepMs(kBetweenWaitRounds);
+            m_channel.Pause(kBetweenWaitRounds);
+        }
+        if (trace != nullptr) {
+            trace->Note("the charger did not come back");
         }
         return false;
     }
@@ -267,6 +292,7 @@ private:
             } else {
                 MaskHidBlock(image, key, wire.data());
             }
+            m_channel.Label(block + 1 == blocks ? "last block" : "block", block);
             m_channel.Write(wire.data(), kHidBlockSize);
             if (!ReadAnswer(kBlockAnswerTimeout)) {
                 return kErrorNoBlockAnswer;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "device/device_channel.h"
+#include "device/wire_trace.h"
 #include "image/update_image.h"
 #include "protocol/bootloader_wire.h"
 #include "protocol/protocol_clock.h"
@@ -41,8 +42,12 @@ public:
 
     UpgradeReport Run() {
         const std::uint32_t start = TickCount();
+        m_channel.SetTrace(m_host.Trace());
         Execute();
         m_channel.Close();
+        if (WireTrace* trace = m_channel.Trace()) {
+            trace->Outcome(TraceOutcomeWord(m_report.outcome), m_report.message);
+        }
         m_report.elapsedMs = TickCount() - start;
         const LinkStatistics& link = m_channel.Statistics();
         m_report.resends = link.resends;
@@ -98,7 +103,7 @@ private:
                 return;
             }
             m_host.SetStatusText(std::string(kStatusConnectingAgain));
-            SleepMs(kBeforeFreshAttempt);
+            m_channel.Pause(kBeforeFreshAttempt);
             if (!OpenSelected(kFirmwareBaudRate)) {
                 FailToOpen();
                 return;
@@ -108,13 +113,18 @@ private:
 
     // One attempt, from the enter command on; the channel is open at 9600.
     AttemptEnd Attempt() {
+        if (WireTrace* trace = m_channel.Trace()) {
+            trace->Note("attempt", m_report.attempts);
+        }
+        m_channel.Label("enter command");
         m_channel.SendLinePaced(EnterBootloaderCommand(m_modelCode));
         std::uint8_t answer = 0;
         if (m_channel.Read(&answer, 1, kEnterAnswerTimeout)) {
             if (answer == kAnswerRefused) {
                 return AttemptEnd::Mismatch;
             }
-            SleepMs(answer == kAnswerAccepted ? kAfterEnterAccepted : kAfterOtherEnterAnswer);
+            m_channel.Pause(answer == kAnswerAccepted ? kAfterEnterAccepted
+                                                      : kAfterOtherEnterAnswer);
         }
         // No answer: the charger may be in its bootloader already.
         m_channel.Close();
@@ -125,6 +135,7 @@ private:
         if (!Open(entry, plainPort ? kFirmwareBaudRate : kBootloaderBaudRate)) {
             return AttemptEnd::OpenFailed;
         }
+        m_channel.Label("wake");
         SendWake({'&', 30, '&', 30, '&', 20, 'u', 20, 0x07});
         bool answered = m_channel.Read(&answer, 1, kWakeAnswerTimeout);
         if (!answered && plainPort) {
@@ -132,6 +143,7 @@ private:
             if (!Open(entry, kBootloaderBaudRate)) {
                 return AttemptEnd::OpenFailed;
             }
+            m_channel.Label("wake");
             SendWake({'&', 20, 'u', 20, 0x07});
             answered = m_channel.Read(&answer, 1, kWakeAnswerTimeout);
         }
@@ -141,8 +153,9 @@ private:
         if (answer != kAnswerAccepted) {
             return AttemptEnd::WrongWakeAnswer;
         }
-        SleepMs(kBeforeLengthFrame);
+        m_channel.Pause(kBeforeLengthFrame);
         const auto lengthFrame = LengthFrame(m_payloadLength);
+        m_channel.Label("length frame");
         if (!m_channel.SendFrame(lengthFrame.data(), lengthFrame.size())) {
             return AttemptEnd::LengthRefused;
         }
@@ -158,7 +171,7 @@ private:
                 const auto byte = static_cast<std::uint8_t>(value);
                 m_channel.Write(&byte, 1);
             } else {
-                SleepMs(value);
+                m_channel.Pause(value);
             }
             isByte = !isByte;
         }
@@ -167,6 +180,7 @@ private:
     AttemptEnd Transfer() {
         constexpr auto kBlock = static_cast<std::uint32_t>(kSerialBlockSize);
         const std::uint32_t wholeBlocks = m_payloadLength / kBlock;
+        const std::uint32_t rest = m_payloadLength % kBlock;
         m_host.SetStatusText(std::string(kStatusUpgrading));
         m_host.ShowProgress(true);
         m_host.SetProgressRange(static_cast<std::uint16_t>(wholeBlocks));
@@ -179,15 +193,16 @@ private:
             m_host.PumpMessages();
             m_host.SetProgressPosition(static_cast<int>(block));
             MaskSerialBlock({payload + block * kBlock, kSerialBlockSize}, wire.data());
+            m_channel.Label(rest == 0 && block + 1 == wholeBlocks ? "last block" : "block", block);
             if (!m_channel.SendFrame(wire.data(), kSerialBlockSize)) {
                 return AttemptEnd::BlockRefused;
             }
             ++m_report.framesSent;
         }
-        const std::uint32_t rest = m_payloadLength % kBlock;
         if (rest != 0) {
             m_host.PumpMessages();
             MaskSerialBlock({payload + wholeBlocks * kBlock, rest}, wire.data());
+            m_channel.Label("last block", wholeBlocks);
             if (!m_channel.SendFrame(wire.data(), rest)) {
                 return AttemptEnd::LastBlockRefused;
             }
@@ -263,6 +278,22 @@ private:
 
 UpgradeReport UpgradeOverSerial(UpgradeHost& host) {
     return SerialUpgrade(host).Run();
+}
+
+const char* TraceOutcomeWord(UpgradeOutcome outcome) {
+    switch (outcome) {
+    case UpgradeOutcome::Completed:
+        return "completed";
+    case UpgradeOutcome::Mismatch:
+        return "mismatch";
+    case UpgradeOutcome::OpenFailed:
+        return "open failed";
+    case UpgradeOutcome::FileRejected:
+        return "file rejected";
+    case UpgradeOutcome::Failed:
+        break;
+    }
+    return "failed";
 }
 
 }  // namespace velmorin

@@ -17,4 +17,7 @@ inline constexpr int kSerialAttempts = 7;
 // outcome through `host`. The channel is closed on every way out.
 UpgradeReport UpgradeOverSerial(UpgradeHost& host);
 
+// The outcome in a word or two, as a run's wire trace ends with it.
+const char* TraceOutcomeWord(UpgradeOutcome outcome);
+
 }  // namespace velmorin

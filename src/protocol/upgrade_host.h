@@ -16,6 +16,8 @@
 
 namespace velmorin {
 
+class WireTrace;
+
 class UpgradeHost : public FileInfoDisplay {
 public:
     // The text of the path field.
@@ -39,6 +41,10 @@ public:
     // Handles what is pending (repaints, clicks, device changes, which
     // rebuild the device table) without waiting.
     virtual void PumpMessages() = 0;
+    // Where the run records what goes over the wire, for support; nullptr
+    // (the default) records nothing. Read once, as the run begins, on the
+    // run's own thread; the trace is the run's alone until it ends.
+    virtual WireTrace* Trace() { return nullptr; }
 };
 
 }  // namespace velmorin

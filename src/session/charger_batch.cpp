@@ -97,6 +97,7 @@ public:
         return m_device;
     }
     std::vector<DeviceEntry> ListedEntries() override { return m_devices.Entries(); }
+    WireTrace* Trace() override { return m_observer.TraceFor(m_run); }
     void ShowStatus(bool /*visible*/) override {}
     void SetStatusText(const std::string& text) override { m_observer.OnStatus(m_run, text); }
     void ShowProgress(bool /*visible*/) override {}

@@ -21,6 +21,7 @@
 
 #include "device/device_watcher.h"
 #include "device/port_discovery.h"
+#include "device/wire_trace.h"
 #include "image/file_info_display.h"
 #include "protocol/upgrade_report.h"
 #include "session/device_table.h"
@@ -90,6 +91,9 @@ public:
                            MessageIcon /*icon*/) {}
     // The run ended; its line is in the history by now.
     virtual void OnFinished(int run, const BatchResult& result) = 0;
+    // Where run `run` records its exchanges with the charger; none by
+    // default. Asked once, from the run's thread, as the run begins.
+    virtual WireTrace* TraceFor(int /*run*/) { return nullptr; }
 };
 
 struct BatchSettings {

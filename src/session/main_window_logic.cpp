@@ -11,6 +11,40 @@
 #include "session/upgrade_record.h"
 
 namespace velmorin {
+namespace {
+
+// The host a runner hands the procedure, with the run's wire trace added:
+// the runner's own host (the worker's forwarder, or the logic itself) does
+// not know it.
+class TracingHost : public UpgradeHost {
+public:
+    TracingHost(UpgradeHost& host, WireTrace* trace) : m_host(host), m_trace(trace) {}
+
+    WireTrace* Trace() override { return m_trace; }
+    std::string PathText() override { return m_host.PathText(); }
+    DeviceEntry SelectedEntry() override { return m_host.SelectedEntry(); }
+    std::vector<DeviceEntry> ListedEntries() override { return m_host.ListedEntries(); }
+    void ShowStatus(bool visible) override { m_host.ShowStatus(visible); }
+    void SetStatusText(const std::string& text) override { m_host.SetStatusText(text); }
+    void ShowProgress(bool visible) override { m_host.ShowProgress(visible); }
+    void SetProgressRange(std::uint16_t maximum) override { m_host.SetProgressRange(maximum); }
+    void SetProgressPosition(int position) override { m_host.SetProgressPosition(position); }
+    void EnableUpdateButton(bool enabled) override { m_host.EnableUpdateButton(enabled); }
+    void CopyDataToControls() override { m_host.CopyDataToControls(); }
+    void PumpMessages() override { m_host.PumpMessages(); }
+    void ResetFileInfo(std::string_view reason) override { m_host.ResetFileInfo(reason); }
+    void ShowFileInfo(const FileInfoText& info) override { m_host.ShowFileInfo(info); }
+    void ShowMessageBox(std::string_view text, std::string_view caption,
+                        MessageIcon icon) override {
+        m_host.ShowMessageBox(text, caption, icon);
+    }
+
+private:
+    UpgradeHost& m_host;
+    WireTrace* m_trace;
+};
+
+}  // namespace
 
 MainWindowLogic::MainWindowLogic(MainWindowView& view, UpgradeRunner& runner,
                                  std::string applicationName, MainWindowServices services)
@@ -32,6 +66,7 @@ void MainWindowLogic::Start() {
     m_view.EnableUpdateButton(false);
     m_view.ShowProgress(false);
     m_view.ShowStatus(false);
+    m_view.ShowSaveTraceButton(false);
     m_view.ClearFileInfo();
     m_view.SetFileMessage("The format of the file is error!", false);
     RefreshDeviceList();
@@ -100,8 +135,22 @@ void MainWindowLogic::RunUpgrade(UpgradeRunner::Procedure procedure, bool holdLi
     }
     m_runDevice.reset();
     m_runFile.reset();
-    m_runner.Start(std::move(procedure), *this, [this, holdList](const UpgradeReport& report) {
+    if (m_failedTrace) {
+        m_failedTrace.reset();
+        m_view.ShowSaveTraceButton(false);
+    }
+    m_runTrace = std::make_unique<WireTrace>();
+    UpgradeRunner::Procedure traced = [procedure = std::move(procedure),
+                                       trace = m_runTrace.get()](UpgradeHost& host) {
+        TracingHost tracing(host, trace);
+        return procedure(tracing);
+    };
+    m_runner.Start(std::move(traced), *this, [this, holdList](const UpgradeReport& report) {
         m_lastReport = report;
+        if (report.outcome != UpgradeOutcome::Completed) {
+            m_failedTrace = std::move(m_runTrace);
+        }
+        m_runTrace.reset();
         RecordUpgrade(report, m_runDevice.value_or(DeviceEntry{}),
                       m_runFile.value_or(UpgradedFile{}));
         if (holdList) {
@@ -113,7 +162,25 @@ void MainWindowLogic::RunUpgrade(UpgradeRunner::Procedure procedure, bool holdLi
         if (holdList) {
             RefreshDeviceList();
         }
+        if (m_failedTrace) {
+            m_view.ShowSaveTraceButton(true);
+        }
     });
+}
+
+void MainWindowLogic::OnSaveTrace() {
+    if (!m_failedTrace || m_upgrading) {
+        return;
+    }
+    const std::string path = m_view.AskTracePath();
+    if (path.empty()) {
+        return;
+    }
+    const std::string error = m_failedTrace->WriteTo(PathFromText(path), TraceFormat::Text);
+    if (!error.empty()) {
+        m_view.ShowMessageBox("cannot write the trace to " + path + ": " + error, m_applicationName,
+                              MessageIcon::Exclamation);
+    }
 }
 
 void MainWindowLogic::RecordUpgrade(const UpgradeReport& report, const DeviceEntry& device,

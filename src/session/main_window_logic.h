@@ -16,6 +16,7 @@
 
 #include "device/device_watcher.h"
 #include "device/port_discovery.h"
+#include "device/wire_trace.h"
 #include "image/update_image.h"
 #include "online/catalogue.h"
 #include "protocol/protocol_clock.h"
@@ -61,6 +62,9 @@ public:
     void OnUpdate();
     void OnSetSerialNumber();
     void OnDownload();
+    // Save trace...: asks the view for a file and writes the last run's wire
+    // trace there (as text); a trace that cannot be written is shown in a box.
+    void OnSaveTrace();
     // The device watcher's descriptor turned readable (the view watches Fd()).
     void OnDeviceChange();
     // A downloaded file: into the path field, and checked even when the field
@@ -73,6 +77,9 @@ public:
     bool Upgrading() const { return m_upgrading; }
     // The report of the last upgrade that ended.
     const UpgradeReport& LastReport() const { return m_lastReport; }
+    // The wire trace of the last run, when it did not complete; nullptr
+    // otherwise (and while a run goes on).
+    const WireTrace* LastFailedTrace() const { return m_failedTrace.get(); }
     bool FileAccepted() const { return m_fileAccepted; }
     const DeviceTable& Devices() const { return m_table; }
 
@@ -120,6 +127,10 @@ private:
     // What the run under way upgrades, as it first read them.
     std::optional<DeviceEntry> m_runDevice;
     std::optional<UpgradedFile> m_runFile;
+    // Every run records its wire trace in memory; the trace of one that did
+    // not complete is kept for Save trace....
+    std::unique_ptr<WireTrace> m_runTrace;
+    std::unique_ptr<WireTrace> m_failedTrace;
 };
 
 }  // namespace velmorin

@@ -58,6 +58,13 @@ public:
     // Copies the dialog's data into its controls.
     virtual void CopyDataToControls() = 0;
 
+    // The "Save trace..." button beside Update: shown while the last run,
+    // which did not complete, left its wire trace; hidden otherwise.
+    virtual void ShowSaveTraceButton(bool visible) = 0;
+    // Asks where to save the trace (a file dialog); the file name as a text
+    // (as PathText gives it), empty when the operator cancelled.
+    virtual std::string AskTracePath() = 0;
+
     // A message box with an OK button; returns when it is closed.
     virtual void ShowMessageBox(std::string_view text, std::string_view caption,
                                 MessageIcon icon) = 0;

@@ -69,6 +69,9 @@ public:
     std::optional<std::string> releaseLink = "stale";
     bool serialNumberControlsVisible = true;
     bool held = false;
+    bool saveTraceVisible = true;
+    // What the file dialog of Save trace... answers (empty: cancelled).
+    std::string tracePathAnswer;
     std::vector<Box> boxes;
     std::vector<CatalogueContents> downloadDialogs;
 
@@ -165,6 +168,14 @@ public:
         held = hold;
     }
     void CopyDataToControls() override { Record("copy-data"); }
+    void ShowSaveTraceButton(bool visible) override {
+        Record(std::string("save-trace:") + (visible ? "shown" : "hidden"));
+        saveTraceVisible = visible;
+    }
+    std::string AskTracePath() override {
+        Record("ask-trace-path");
+        return tracePathAnswer;
+    }
     void ShowMessageBox(std::string_view text, std::string_view caption,
                         MessageIcon icon) override {
         Record("box:" + std::string(text));

@@ -40,6 +40,7 @@ TEST_F(MainWindowLogicTest, StartSetsTheInitialStates) {
         EXPECT_EQ(m_window.selectedLine, 0);
         EXPECT_EQ(m_window.releaseLink, row.link);
         EXPECT_FALSE(m_window.serialNumberControlsVisible);
+        EXPECT_FALSE(m_window.saveTraceVisible);
         EXPECT_TRUE(m_window.boxes.empty());
         // Without "Include COMx Port" the ports are not probed.
         EXPECT_EQ(m_probes, std::vector<bool>{false});
@@ -414,6 +415,64 @@ TEST_F(MainWindowLogicTest, HistoryThatCannotBeWrittenIsShownAndKeepsTheOutcome)
     EXPECT_EQ(m_window.boxes[1].icon, MessageIcon::Exclamation);
     EXPECT_EQ(logic.LastReport().outcome, UpgradeOutcome::OpenFailed);
     EXPECT_FALSE(logic.Upgrading());
+}
+
+// A run that did not complete leaves its wire trace for Save trace...; a
+// completed run, or the next run's start, takes the offer away.
+TEST_F(MainWindowLogicTest, SaveTraceWritesTheLastFailedRunsTrace) {
+    m_devices = {Charger("COM250", "Varno Kestrion X", "HX1")};
+    MainWindowLogic& logic = Open();
+    m_window.SetPathText(Sealed("update.bin"));
+    logic.OnUpdate();
+    ASSERT_EQ(logic.LastReport().outcome, UpgradeOutcome::OpenFailed);
+    EXPECT_TRUE(m_window.saveTraceVisible);
+    ASSERT_NE(logic.LastFailedTrace(), nullptr);
+
+    // Cancelled: nothing written.
+    const std::filesystem::path tracePath = Dir() / "run.trace";
+    logic.OnSaveTrace();
+    EXPECT_GE(m_window.Find("ask-trace-path"), 0);
+    EXPECT_FALSE(std::filesystem::exists(tracePath));
+
+    m_window.tracePathAnswer = tracePath.string();
+    logic.OnSaveTrace();
+    const std::string trace = testing::ReadText(tracePath);
+    EXPECT_NE(trace.find(" ms  COM250 open failed: "), std::string::npos) << trace;
+    EXPECT_NE(trace.find("COM250 outcome: open failed: Error opening COM port\n"),
+              std::string::npos)
+        << trace;
+    EXPECT_EQ(trace, logic.LastFailedTrace()->Format(TraceFormat::Text));
+
+    // A file that cannot be written: said in a box.
+    m_window.boxes.clear();
+    m_window.tracePathAnswer = (Dir() / "no-such-folder" / "run.trace").string();
+    logic.OnSaveTrace();
+    ASSERT_EQ(m_window.boxes.size(), 1u);
+    EXPECT_EQ(m_window.boxes[0].text.rfind(
+                  "cannot write the trace to " + m_window.tracePathAnswer + ": ", 0),
+              0u)
+        << m_window.boxes[0].text;
+    EXPECT_EQ(m_window.boxes[0].icon, MessageIcon::Exclamation);
+
+    // The next run hides the offer as it starts; a completion leaves it hidden.
+    PendingRunner runner;
+    MainWindowLogic& pending = Open(runner);
+    m_window.SetPathText(Sealed("update.bin"));
+    pending.OnUpdate();
+    UpgradeReport failed;
+    failed.outcome = UpgradeOutcome::Failed;
+    runner.Finish(failed);
+    EXPECT_TRUE(m_window.saveTraceVisible);
+    pending.OnUpdate();
+    EXPECT_FALSE(m_window.saveTraceVisible);
+    UpgradeReport completed;
+    completed.outcome = UpgradeOutcome::Completed;
+    runner.Finish(completed);
+    EXPECT_FALSE(m_window.saveTraceVisible);
+    EXPECT_EQ(pending.LastFailedTrace(), nullptr);
+    m_window.calls.clear();
+    pending.OnSaveTrace();
+    EXPECT_EQ(m_window.Find("ask-trace-path"), -1);
 }
 
 TEST_F(MainWindowLogicTest, DownloadOpensTheDialogOnlyOverAFetchedCatalogue) {
