@@ -15,6 +15,7 @@
 #include "list_command.h"
 #include "online_commands.h"
 #include "output.h"
+#include "session/upgrade_record.h"
 #include "station_command.h"
 #include "update_command.h"
 
@@ -45,6 +46,8 @@ bool RefuseUnknownCommand(const CLI::App& app, const std::vector<std::string>& a
 int main(int argc, char** argv) {
     velmorin::cli::SetUpTextEncoding();
     CLI::App app{"Firmware update tool for Kestrion chargers, from a terminal.", "velmorin-cli"};
+    app.set_version_flag("--version", "velmorin-cli " + std::string(velmorin::ToolVersion()),
+                         "print the version and exit");
     app.require_subcommand(1);
 
     std::string infoPath;

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "seal_command.h"
+#include "session/upgrade_record.h"
 #include "simulated_chargers.h"
 
 namespace {
@@ -84,6 +85,8 @@ bool GadgetOptionsFit(const std::string& who, const GadgetOptions& gadget) {
 
 int main(int argc, char** argv) {
     CLI::App app{"Kestrion charger simulator and update-file sealer.", "velmorin-sim"};
+    app.set_version_flag("--version", "velmorin-sim " + std::string(velmorin::ToolVersion()),
+                         "print the version and exit");
     app.require_subcommand(1);
 
     velmorin::sim::SealOptions seal;

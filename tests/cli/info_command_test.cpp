@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "session/upgrade_record.h"
 #include "support/test_support.h"
 
 namespace {
@@ -192,6 +193,18 @@ TEST_F(CliTest, SealRefusesWhatItCannotSeal) {
         EXPECT_EQ(outcome.out, "");
         EXPECT_FALSE(std::filesystem::exists(out));
     }
+}
+
+// Both programs name themselves and the project's version, and stop there.
+TEST_F(CliTest, VersionOfEachProgram) {
+    const std::string version = velmorin::ToolVersion().data();
+    for (const auto& [program, name] :
+         {std::pair{VELMORIN_CLI, "velmorin-cli"}, std::pair{VELMORIN_SIM, "velmorin-sim"}}) {
+        const ProgramOutcome outcome = Run({program, "--version"});
+        EXPECT_EQ(outcome.exitCode, 0) << name;
+        EXPECT_EQ(outcome.out, std::string(name) + " " + version + "\n");
+    }
+    EXPECT_FALSE(version.empty());
 }
 
 }  // namespace
