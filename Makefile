@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # The two commands of the README, and a few more for developers.
-.PHONY: all deps run test build tsan vm-test windows bench fuzz format lint clean
+.PHONY: all deps run test build tsan vm-test windows package bench fuzz format lint clean
 
 all: build
 
@@ -46,6 +46,23 @@ test: deps
 windows: deps
 	cmake --preset windows
 	cmake --build --preset windows
+
+# The Debian package build/velmorin_<version>_<arch>.deb, made by CPack from
+# the project's own install rules in a release tree of its own configured for
+# the prefix /usr (the udev rule's folder follows the prefix), without the
+# tests and benchmarks, and with Debian's hardening flags as dpkg-buildflags
+# gives them. glibc's fortified headers add warnings of their own (an unused
+# ftruncate result where nothing could be done about a failure): they are
+# shown, not made errors, here; the other builds keep -Werror.
+package: deps
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	cmake --preset release -B build/package -DCMAKE_INSTALL_PREFIX=/usr \
+	    -DVELMORIN_BUILD_TESTS=OFF -DVELMORIN_BUILD_BENCH=OFF -DVELMORIN_WERROR=OFF \
+	    "-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	    "-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)"
+	rm -f build/package/velmorin_*.deb
+	cmake --build build/package --target package
+	cp build/package/velmorin_*.deb build/
 
 # The core's tests under ThreadSanitizer (no GUI, no CLI end-to-end tests).
 tsan: deps
