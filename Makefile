@@ -51,13 +51,12 @@ windows: deps
 # the project's own install rules in a release tree of its own configured for
 # the prefix /usr (the udev rule's folder follows the prefix), without the
 # tests and benchmarks, and with Debian's hardening flags as dpkg-buildflags
-# gives them. glibc's fortified headers add warnings of their own (an unused
-# ftruncate result where nothing could be done about a failure): they are
-# shown, not made errors, here; the other builds keep -Werror.
+# gives them (glibc's fortified headers among them), and -Werror as elsewhere.
 package: deps
 	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
 	cmake --preset release -B build/package -DCMAKE_INSTALL_PREFIX=/usr \
-	    -DVELMORIN_BUILD_TESTS=OFF -DVELMORIN_BUILD_BENCH=OFF -DVELMORIN_WERROR=OFF \
+	    -DVELMORIN_BUILD_TESTS=OFF -DVELMORIN_BUILD_BENCH=OFF -DVELMORIN_WERROR=ON \
+	    -DCMAKE_STRIP=$(CURDIR)/packaging/strip-binary \
 	    "-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 	    "-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)"
 	rm -f build/package/velmorin_*.deb

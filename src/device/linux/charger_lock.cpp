@@ -69,7 +69,10 @@ std::unique_ptr<ChargerLock> ChargerLock::Acquire(std::string_view identity, std
 
 ChargerLock::~ChargerLock() {
     if (m_native->fd >= 0) {
-        ::ftruncate(m_native->fd, 0);
+        // Emptying the file tells a reader that no process holds the lock; if
+        // it cannot be emptied, the next holder overwrites the stale PID.
+        if (::ftruncate(m_native->fd, 0) != 0) {
+        }
         ::close(m_native->fd);  // also releases the lock
     }
 }
