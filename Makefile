@@ -21,7 +21,8 @@ run: deps
 # programs cross-built and tested under Wine (against the debug tree's
 # simulator), a build with AddressSanitizer and UndefinedBehaviorSanitizer,
 # the core's tests under ThreadSanitizer, and the debug programs against the
-# kernel's USB drivers in a virtual machine. The Windows tests share one
+# kernel's USB drivers in a virtual machine, and last the Debian package,
+# made and checked (scripts/check-package). The Windows tests share one
 # display; a Wine server left from a run without it is ended first.
 test: deps
 	./scripts/check-format
@@ -40,6 +41,8 @@ test: deps
 	cmake --build --preset tsan
 	ctest --preset tsan
 	./scripts/vm-test build/debug
+	$(MAKE) package
+	./scripts/check-package
 
 # velmorin.exe, velmorin-cli.exe, velmorin-setup.exe and the portable zip in
 # build/windows, cross-built with mingw-w64.
