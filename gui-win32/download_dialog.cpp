@@ -3,13 +3,13 @@
 #include "gui-win32/download_dialog.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <iterator>
 #include <utility>
 
 #include "gui-win32/application.h"
 #include "gui-win32/dialog_controls.h"
+#include "gui-win32/file_chooser.h"
 #include "gui-win32/pictures.h"
 #include "gui-win32/resource_ids.h"
 #include "gui-win32/wide_text.h"
@@ -21,9 +21,6 @@ namespace {
 constexpr std::pair<const wchar_t*, int> kColumns[] = {{L"Type", 70}, {L"File name", 135},
                                                        {L"Ver", 50},  {L"Updated", 70},
                                                        {L"URL", 300}, {L"Note", 100}};
-
-// The one filter of the save chooser: its text shown once, its pattern *.bin.
-constexpr wchar_t kUpdateFileFilter[] = L"Kestrion Update File(*.bin)\0*.bin\0";
 
 }  // namespace
 
@@ -196,25 +193,12 @@ void DownloadDialog::Refresh() {
 std::optional<std::string> DownloadDialog::ChooseSaveFile(const std::string& proposedName) {
     // The chooser opens where it would anyway; the proposal is a plain name
     // in it, never a directory of the catalogue's choosing.
-    std::wstring file(32768, L'\0');
-    const std::wstring proposed = Widen(proposedName);
-    if (proposed.size() < file.size()) {
-        std::copy(proposed.begin(), proposed.end(), file.begin());
-    }
-    OPENFILENAMEW chooser{};
-    chooser.lStructSize = sizeof chooser;
-    chooser.hwndOwner = m_window;
-    chooser.lpstrFilter = kUpdateFileFilter;
-    chooser.lpstrFile = file.data();
-    chooser.nMaxFile = static_cast<DWORD>(file.size());
-    chooser.lpstrDefExt = L"bin";
-    chooser.Flags =
-        OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!::GetSaveFileNameW(&chooser)) {
+    const auto file =
+        ChooseFile(m_window, FileChoice::Save, kUpdateFileFilter, L"bin", Widen(proposedName));
+    if (!file) {
         return std::nullopt;
     }
-    file.resize(std::wcslen(file.c_str()));
-    return Narrow(file);
+    return Narrow(*file);
 }
 
 void DownloadDialog::ShowMessageBox(std::string_view text) {

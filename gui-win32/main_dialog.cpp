@@ -3,7 +3,6 @@
 #include "gui-win32/main_dialog.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <dbt.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include "gui-win32/application.h"
 #include "gui-win32/dialog_controls.h"
 #include "gui-win32/download_dialog.h"
+#include "gui-win32/file_chooser.h"
 #include "gui-win32/pictures.h"
 #include "gui-win32/resource_ids.h"
 #include "gui-win32/wide_text.h"
@@ -26,9 +26,6 @@ namespace {
 // notifier would hear them. Changes that the system broadcasts come at once.
 constexpr UINT_PTR kDeviceWatchTimer = 1;
 constexpr UINT kDeviceWatchMs = 250;
-
-// The one filter of the file chooser: its text shown once, its pattern *.bin.
-constexpr wchar_t kUpdateFileFilter[] = L"Kestrion Update File(*.bin)\0*.bin\0";
 
 // The controls a run holds: a modal chooser opened during a run would sit
 // over a transfer that carries on, and a closed window would hide it.
@@ -268,23 +265,13 @@ void MainDialog::Close() {
 }
 
 void MainDialog::OnOpenFile() {
-    std::wstring file(32768, L'\0');
-    OPENFILENAMEW chooser{};
-    chooser.lStructSize = sizeof chooser;
-    chooser.hwndOwner = m_window;
-    chooser.lpstrFilter = kUpdateFileFilter;
-    chooser.lpstrFile = file.data();
-    chooser.nMaxFile = static_cast<DWORD>(file.size());
-    chooser.lpstrDefExt = L"bin";
-    chooser.Flags =
-        OFN_EXPLORER | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!::GetOpenFileNameW(&chooser)) {
+    const auto file = ChooseFile(m_window, FileChoice::Open, kUpdateFileFilter, L"bin");
+    if (!file) {
         return;
     }
-    file.resize(std::wcslen(file.c_str()));
     // The edit's change runs the header check; the chosen file is checked
     // once more even when the path was already there (the file may be new).
-    ::SetDlgItemTextW(m_window, ID_PATH_EDIT, file.c_str());
+    ::SetDlgItemTextW(m_window, ID_PATH_EDIT, file->c_str());
     m_logic->CheckFile();
 }
 
@@ -416,23 +403,9 @@ void MainDialog::ShowSaveTraceButton(bool visible) {
 }
 
 std::string MainDialog::AskTracePath() {
-    std::wstring file(32768, L'\0');
-    const std::wstring suggested = L"velmorin-trace.txt";
-    std::copy(suggested.begin(), suggested.end(), file.begin());
-    OPENFILENAMEW chooser{};
-    chooser.lStructSize = sizeof chooser;
-    chooser.hwndOwner = m_window;
-    chooser.lpstrFilter = kTraceFilter;
-    chooser.lpstrFile = file.data();
-    chooser.nMaxFile = static_cast<DWORD>(file.size());
-    chooser.lpstrDefExt = L"txt";
-    chooser.Flags =
-        OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!::GetSaveFileNameW(&chooser)) {
-        return {};
-    }
-    file.resize(std::wcslen(file.c_str()));
-    return Narrow(file);
+    const auto file =
+        ChooseFile(m_window, FileChoice::Save, kTraceFilter, L"txt", L"velmorin-trace.txt");
+    return file ? Narrow(*file) : std::string();
 }
 
 void MainDialog::ShowMessageBox(std::string_view text, std::string_view caption, MessageIcon icon) {

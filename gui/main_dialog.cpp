@@ -7,13 +7,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <utility>
 #include <vector>
 
 #include "gui/dialog_units.h"
 #include "gui/download_dialog.h"
+#include "gui/message_box.h"
 #include "gui/pictures.h"
 #include "ui_main_dialog.h"
 
@@ -234,12 +234,7 @@ void MainDialog::ShowMessageBox(std::string_view text, std::string_view caption,
         m_messageBoxHandler(message, title, icon);
         return;
     }
-    QMessageBox box(icon == MessageIcon::Error         ? QMessageBox::Critical
-                    : icon == MessageIcon::Exclamation ? QMessageBox::Warning
-                                                       : QMessageBox::NoIcon,
-                    title, message, QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    ShowModalMessageBox(this, message, title, icon);
 }
 
 void MainDialog::RunDownloadDialog(CatalogueContents contents) {

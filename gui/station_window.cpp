@@ -13,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QSaveFile>
@@ -26,6 +25,7 @@
 #include <utility>
 
 #include "device/device_watcher.h"
+#include "gui/message_box.h"
 #include "gui/pictures.h"
 #include "gui/station_tile.h"
 #include "image/file_path.h"
@@ -440,12 +440,7 @@ void StationWindow::ShowMessageBox(const QString& text, const QString& caption, 
         m_messageBoxHandler(text, caption, icon);
         return;
     }
-    QMessageBox box(icon == MessageIcon::Error         ? QMessageBox::Critical
-                    : icon == MessageIcon::Exclamation ? QMessageBox::Warning
-                                                       : QMessageBox::NoIcon,
-                    caption, text, QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    ShowModalMessageBox(this, text, caption, icon);
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {

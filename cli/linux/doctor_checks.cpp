@@ -109,42 +109,6 @@ bool ModemManagerRuns() {
     return false;
 }
 
-// The processes on the far side of pseudo-terminal `node` (/dev/pts/N): they
-// hold its master (a /dev/ptmx descriptor whose tty-index is N) and stand in
-// for the charger, so they do not compete for the port.
-std::vector<std::string> PseudoTerminalOwners(const std::string& node) {
-    std::vector<std::string> owners;
-    constexpr char kPrefix[] = "/dev/pts/";
-    if (node.rfind(kPrefix, 0) != 0) {
-        return owners;
-    }
-    const std::string index = node.substr(sizeof kPrefix - 1);
-    std::error_code error;
-    for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
-        const std::string pid = process.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::error_code fdError;
-        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
-            std::error_code linkError;
-            const std::string target = std::filesystem::read_symlink(fd.path(), linkError);
-            if (target != "/dev/ptmx" && target != "/dev/pts/ptmx") {
-                continue;
-            }
-            std::ifstream info(process.path() / "fdinfo" / fd.path().filename());
-            std::string line;
-            while (std::getline(info, line)) {
-                if (line.rfind("tty-index:", 0) == 0 &&
-                    line.substr(line.find_first_not_of(" \t", 10)) == index) {
-                    owners.push_back(pid);
-                }
-            }
-        }
-    }
-    return owners;
-}
-
 std::string ModeText(mode_t mode) {
     char text[8];
     std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
@@ -236,11 +200,9 @@ DoctorCheck CheckHolders(const DoctorTarget& target, bool accessible) {
         return check;
     }
     const std::string own = std::to_string(::getpid());
-    const std::vector<std::string> owners = PseudoTerminalOwners(target.node);
     std::vector<NodeHolder> holders;
     for (NodeHolder& holder : ProcessesHoldingNode(target.node)) {
-        if (holder.pid != own &&
-            std::find(owners.begin(), owners.end(), holder.pid) == owners.end()) {
+        if (holder.pid != own) {
             holders.push_back(std::move(holder));
         }
     }

@@ -14,7 +14,10 @@ struct NodeHolder {
 };
 
 // The processes that have `node` open, found through /proc; processes this
-// one may not inspect are missed. Empty when `node` does not exist.
+// one may not inspect are missed. Empty when `node` does not exist. For a
+// pseudo-terminal, a process that also holds its master (a simulated
+// charger on the far side) stands in for the device, not for a competing
+// program, and is left out.
 std::vector<NodeHolder> ProcessesHoldingNode(const std::string& node);
 
 // The command name of process `pid`, empty when it cannot be read.

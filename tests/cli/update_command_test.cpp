@@ -93,6 +93,9 @@ TEST_F(CliUpdateTest, SaysWhyThePortDoesNotOpen) {
     EXPECT_NE(busy.err.find("busy"), std::string::npos) << busy.err;
     EXPECT_NE(busy.err.find("held by process " + std::to_string(::getpid())), std::string::npos)
         << busy.err;
+    // The simulator on the pseudo-terminal's far side is the charger, not a
+    // program to end.
+    EXPECT_EQ(busy.err.find("velmorin-sim"), std::string::npos) << busy.err;
     holder.Close();
 
     const auto missing = RunProgram({VELMORIN_CLI, "update", file, "--device", "COM9"});
