@@ -4,6 +4,8 @@
 // message, the attempt counter, and the wire facts the charger checks.
 #include "protocol/serial_upgrade.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "device/device_channel.h"
@@ -270,6 +272,8 @@ TEST_F(SerialUpgradeTest, AdapterPulledMidwayEndsTheRunAndTheCharger) {
     StartCharger("serial", "COM201.json", {"--port", "COM201", "--hang-up-at-block", "5"});
     const Bytes description = testing::ReadBytes(Dir() / "COM201.json");
     const std::string node = nlohmann::json::parse(description.begin(), description.end())["node"];
+    struct stat terminal {};
+    ASSERT_EQ(::stat(node.c_str(), &terminal), 0);
     const auto file = Seal(testing::Payload(4096), SealedForm::WholeFile);
     RecordingHost host(file.string(), "COM201");
     const UpgradeReport report = UpgradeOverSerial(host);
@@ -280,7 +284,13 @@ TEST_F(SerialUpgradeTest, AdapterPulledMidwayEndsTheRunAndTheCharger) {
     const auto seen = StopCharger();
     EXPECT_EQ(seen.value("hang_ups", 0), 1);
     EXPECT_EQ(seen["frames"], 5);
-    EXPECT_FALSE(std::filesystem::exists(node));
+    // Another test's pseudo-terminal may have taken the same number since: a
+    // node made afresh has a change time of its own.
+    struct stat now {};
+    const bool sameTerminal = ::stat(node.c_str(), &now) == 0 &&
+                              now.st_ctim.tv_sec == terminal.st_ctim.tv_sec &&
+                              now.st_ctim.tv_nsec == terminal.st_ctim.tv_nsec;
+    EXPECT_FALSE(sameTerminal) << node << " is still the charger's terminal";
     EXPECT_FALSE(std::filesystem::exists(Dir() / "COM201.json"));
 }
 
