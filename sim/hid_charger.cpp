@@ -375,11 +375,14 @@ private:
             Restart();
             return;
         }
-        Answer({kAnswerAccepted});
         m_key = m_payloadLength + reply;
         m_payload.clear();
         m_block = 0;
         m_state = State::Blocks;
+        if (m_payloadLength == 0) {
+            SavePayload();
+        }
+        Answer({kAnswerAccepted});
         if (m_payloadLength == 0) {
             Complete();
         }
@@ -424,17 +427,24 @@ private:
             static_cast<int>(std::count_if(plain.begin() + take, plain.end(),
                                            [](std::uint8_t b) { return b != 0; }));
         ++m_block;
+        const bool last = m_payload.size() == m_payloadLength;
+        if (last) {
+            SavePayload();
+        }
         Answer({kAnswerAccepted});
-        if (m_payload.size() == m_payloadLength) {
+        if (last) {
             Complete();
         }
     }
 
     std::uint32_t NextWord() { return static_cast<std::uint32_t>(m_random()); }
 
+    // What the charger took, saved before the answer that ends the transfer,
+    // so that a host that has that answer finds it written.
+    void SavePayload() { WriteBinaryFile(m_options.savePath, m_payload); }
+
     void Complete() {
         Count(m_report, "completed");
-        WriteBinaryFile(m_options.savePath, m_payload);
         WriteJsonFile(m_options.reportPath, m_report);
         m_state = State::Firmware;
     }

@@ -413,6 +413,9 @@ private:
         m_block = 0;
         m_resendsLeft = m_faults.resendCount;
         m_state = State::Blocks;
+        if (m_payloadLength == 0) {
+            SavePayload();
+        }
         AnswerFrameAccepted();
         if (m_payloadLength == 0) {
             Complete();
@@ -456,6 +459,10 @@ private:
         MaskSerialBlock({m_pending.data(), m_pending.size() - 1}, plain);
         m_payload.insert(m_payload.end(), plain, plain + m_pending.size() - 1);
         ClearPending();
+        const bool last = m_payload.size() == m_payloadLength;
+        if (last) {
+            SavePayload();
+        }
         if (static_cast<int>(m_block) == m_faults.lateBlock && !m_lateAnswerGiven) {
             // Taken, but answered only after the scripted delay.
             m_lateAnswerGiven = true;
@@ -466,7 +473,7 @@ private:
         }
         ++m_block;
         m_resendsLeft = m_faults.resendCount;
-        if (m_payload.size() == m_payloadLength) {
+        if (last) {
             Complete();
         }
     }
@@ -519,10 +526,13 @@ private:
         ClearPending();
     }
 
+    // What the charger took, saved before the answer that ends the transfer,
+    // so that a host that has that answer finds it written.
+    void SavePayload() { WriteBinaryFile(m_options.savePath, m_payload); }
+
     void Complete() {
         Count(m_report, "completed");
         m_report["payload_length"] = m_payloadLength;
-        WriteBinaryFile(m_options.savePath, m_payload);
         m_state = State::Firmware;  // the new firmware runs
         WriteReport();
     }

@@ -2,6 +2,7 @@
 // The HID bootloader conversation.
 #include "protocol/hid_upgrade.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -119,13 +120,28 @@ private:
         m_report.deviceName = entry.deviceName;
         // Without a serial number two chargers of one model look alike; the
         // device name then tells them apart. Simulated chargers (all alike
-        // unless told otherwise) are told apart by their sockets.
+        // unless told otherwise) are told apart by their sockets. HIDn may
+        // already be another interface (a neighbour that restarted moves the
+        // numbers), so one with another serial number is passed over for the
+        // interface that has this charger's.
         std::string identity = entry.modelText + '\n' + entry.serialText + '\n' +
                                (entry.serialText.empty() ? entry.deviceName : "");
         if (const auto name = ParseDeviceName(entry.deviceName)) {
             const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
-            if (name->number < interfaces.size() && interfaces[name->number].isVirtual) {
-                identity += '\n' + interfaces[name->number].path;
+            const HidInterfaceInfo* own = nullptr;
+            if (name->number < interfaces.size() &&
+                (entry.serialText.empty() ||
+                 interfaces[name->number].serialNumber == entry.serialText)) {
+                own = &interfaces[name->number];
+            } else if (!entry.serialText.empty()) {
+                const auto found = std::find_if(interfaces.begin(), interfaces.end(),
+                                                [&](const HidInterfaceInfo& info) {
+                                                    return info.serialNumber == entry.serialText;
+                                                });
+                own = found != interfaces.end() ? &*found : nullptr;
+            }
+            if (own != nullptr && own->isVirtual) {
+                identity += '\n' + own->path;
             }
         }
         std::string holder;
