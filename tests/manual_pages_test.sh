@@ -5,13 +5,21 @@
 # source describes must be the same, and so must the commands. Prints every
 # difference, both ways, and fails when there is one.
 #
-# Usage: manual_pages_test.sh MANDIR PROGRAM...
+# With --completion FILE, the bash completion of velmorin-cli is held to the
+# same lists: its commands, and each command's long options.
+#
+# Usage: manual_pages_test.sh [--completion FILE] MANDIR PROGRAM...
 # A page's layout: the program's own options under "# OPTIONS", each command
 # under "## NAME" in "# COMMANDS", each option on a line that begins "*-".
 set -uo pipefail
 
+completion=
+if [ "${1:-}" = --completion ]; then
+    completion=$2
+    shift 2
+fi
 if [ $# -lt 2 ]; then
-    echo "usage: $0 MANDIR PROGRAM..." >&2
+    echo "usage: $0 [--completion FILE] MANDIR PROGRAM..." >&2
     exit 2
 fi
 mandir=$1
@@ -54,6 +62,16 @@ CommandPart() {
         awk -v title="## $2" '$0 == title {inside = 1; next} /^## / {inside = 0} inside'
 }
 
+# The commands the completion offers, and the long options it offers for
+# command $1 (its `command) options="..."` line).
+CompletionCommands() {
+    sed -n 's/^ *local commands="\(.*\)"$/\1/p' "$completion" | tr ' ' '\n' | grep . | sort -u
+}
+CompletionOptions() {
+    sed -n "s/^ *$1) options=\"\(.*\)\" ;;\$/\1/p" "$completion" | tr ' ' '\n' |
+        grep -E '^--' | sort -u
+}
+
 # Reports the differences between two sorted lists.
 Compare() {
     local what=$1 helpList=$2 pageList=$3 page=$4 item
@@ -87,6 +105,11 @@ for program in "$@"; do
     helpCommands=$(HelpCommands <<<"$help")
     pageCommands=$(Section "$page" COMMANDS | grep -E '^## ' | awk '{print $2}' | sort -u)
     Compare "$name commands" "$helpCommands" "$pageCommands" "$page"
+    withCompletion=
+    if [ -n "$completion" ] && [ "$name" = velmorin-cli ]; then
+        withCompletion=1
+        Compare "$name commands" "$helpCommands" "$(CompletionCommands)" "$completion"
+    fi
 
     for command in $helpCommands; do
         if ! commandHelp=$("$program" "$command" --help 2>&1); then
@@ -95,8 +118,13 @@ for program in "$@"; do
             continue
         fi
         # --help itself is described once, among the program's own options.
-        Compare "$name $command" "$(HelpOptions <<<"$commandHelp" | grep -vx -- --help)" \
+        commandOptions=$(HelpOptions <<<"$commandHelp" | grep -vx -- --help)
+        Compare "$name $command" "$commandOptions" \
             "$(CommandPart "$page" "$command" | PageOptions)" "$page"
+        if [ -n "$withCompletion" ]; then
+            Compare "$name $command" "$commandOptions" "$(CompletionOptions "$command")" \
+                "$completion"
+        fi
     done
     if [ -n "$helpCommands" ]; then
         echo "$name: options and $(wc -w <<<"$helpCommands") commands checked"
