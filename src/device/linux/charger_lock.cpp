@@ -71,8 +71,7 @@ ChargerLock::~ChargerLock() {
     if (m_native->fd >= 0) {
         // Emptying the file tells a reader that no process holds the lock; if
         // it cannot be emptied, the next holder overwrites the stale PID.
-        if (::ftruncate(m_native->fd, 0) != 0) {
-        }
+        [[maybe_unused]] const int emptied = ::ftruncate(m_native->fd, 0);
         ::close(m_native->fd);  // also releases the lock
     }
 }
