@@ -120,13 +120,21 @@ bool Take(const Json& object, const char* name, LedgerOutcome& value) {
     return true;
 }
 
-// A CSV field, quoted when it holds a comma, a quote or a line end.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
+// A CSV field, quoted when it holds a comma, a quote or a line end, its
+// quotes doubled. Text that a spreadsheet would take for a formula (it
+// starts with =, +, -, @, a tab or a carriage return) gains a leading
+// apostrophe, inside the quotes when there are any, so that a serial number
+// such as "=1+2" shows as written instead of being worked out. Numbers
+// (`isText` false) stay bare, a negative error code among them.
+std::string CsvField(const std::string& text, bool isText) {
+    const bool formula = isText && !text.empty() &&
+                         std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    const std::string shown = formula ? "'" + text : text;
+    if (shown.find_first_of(",\"\r\n") == std::string::npos) {
+        return shown;
     }
     std::string quoted = "\"";
-    for (const char c : text) {
+    for (const char c : shown) {
         quoted += c;
         if (c == '"') {
             quoted += '"';
@@ -263,7 +271,8 @@ std::string LedgerCsv(const std::vector<LedgerEntry>& entries) {
             first = false;
             csv += CsvField(header              ? name
                             : value.is_string() ? value.get<std::string>()
-                                                : value.dump());
+                                                : value.dump(),
+                            header || value.is_string());
         }
         csv += "\r\n";
     };

@@ -98,7 +98,9 @@ LedgerContents ReadLedger(const std::filesystem::path& path);
 
 // The entries as CSV: a header row of the field names, then one row per
 // entry; fields with a comma, a quote or a line end are quoted, their quotes
-// doubled. Rows end in CR LF.
+// doubled, and text starting with =, +, -, @, a tab or a carriage return
+// gains a leading apostrophe so that a spreadsheet shows it instead of
+// working it out as a formula. Rows end in CR LF.
 std::string LedgerCsv(const std::vector<LedgerEntry>& entries);
 
 // This computer's host name; empty when the system does not say.

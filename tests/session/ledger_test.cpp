@@ -194,21 +194,49 @@ TEST(Ledger, FolderBlockedByAFileGivesTheReason) {
     EXPECT_EQ(testing::ReadText(blocker), "x");
 }
 
-TEST(Ledger, CsvHasTheHeaderAndQuotesWhereNeeded) {
-    LedgerEntry entry = FullEntry();
-    entry.message = "said \"no\", twice\nthen stopped";
-    entry.file = "plain.bin";
-    entry.outcome = LedgerOutcome::FileRejected;
+TEST(Ledger, CsvQuotesWhereNeededAndKeepsTextFromBecomingFormulas) {
     const std::string header =
         "time,station,operator,device,slot,model,serial_number,file,file_sha256,file_version,"
         "file_type,outcome,message,error_code,attempts,frames,resends,timeouts,elapsed_ms,"
         "bytes_per_second,tool_version\r\n";
     EXPECT_EQ(LedgerCsv({}), header);
-    EXPECT_EQ(LedgerCsv({entry}),
-              header + "2026-12-10T16:45:03Z,bench-2,kim,COM3,Slot 2,KC-40,A1234,plain.bin," +
-                  std::string(64, 'a') +
-                  ",2.01,Firmware,file-rejected,\"said \"\"no\"\", twice\nthen stopped\","
-                  "0,1,4096,3,1,41250,1588,0.1.0\r\n");
+
+    // A serial number and error code as a charger and a run may give them,
+    // and the cells a spreadsheet must read back as that text and number.
+    struct Case {
+        std::string serialNumber;
+        int errorCode;
+        std::string serialCell;
+        std::string errorCell;
+    };
+    const std::vector<Case> cases = {
+        {"A1234", 0, "A1234", "0"},
+        {"A,1", 0, "\"A,1\"", "0"},
+        {"A\"1", 0, "\"A\"\"1\"", "0"},
+        {"say \"no\", twice\nthen", 0, "\"say \"\"no\"\", twice\nthen\"", "0"},
+        {"A\r1", 0, "\"A\r1\"", "0"},
+        {"=1+2", 0, "'=1+2", "0"},
+        {"+1", 0, "'+1", "0"},
+        {"-3", 0, "'-3", "0"},
+        {"@SUM(A1)", 0, "'@SUM(A1)", "0"},
+        {"\tA1", 0, "'\tA1", "0"},
+        {"\rA1", 0, "\"'\rA1\"", "0"},
+        {"=HYPERLINK(\"x\",1)", 0, "\"'=HYPERLINK(\"\"x\"\",1)\"", "0"},
+        {"A=1+2", 0, "A=1+2", "0"},
+        {"A1234", -3, "A1234", "-3"},
+    };
+    for (const Case& c : cases) {
+        LedgerEntry entry = FullEntry();
+        entry.serialNumber = c.serialNumber;
+        entry.errorCode = c.errorCode;
+        entry.outcome = LedgerOutcome::FileRejected;
+        EXPECT_EQ(LedgerCsv({entry}), header +
+                                          "2026-12-10T16:45:03Z,bench-2,kim,COM3,Slot 2,KC-40," +
+                                          c.serialCell + ",kc40_v2.bin," + std::string(64, 'a') +
+                                          ",2.01,Firmware,file-rejected,Upgrade completion!," +
+                                          c.errorCell + ",1,4096,3,1,41250,1588,0.1.0\r\n")
+            << c.serialNumber;
+    }
 }
 
 }  // namespace
