@@ -18,11 +18,6 @@ struct HistoryOptions {
     std::optional<std::string> since;
 };
 
-// The time `text` names: a date (2026-12-10, its midnight UTC) or a time in
-// UTC (2026-12-10T16:45:03Z; seconds, fractions of them and the Z may be
-// left out, a space may stand for the T). Nothing for anything else.
-std::optional<std::chrono::sys_seconds> ParseHistoryTime(std::string_view text);
-
 // Exit status: 0 when the history was read (an empty or missing one too;
 // lines that cannot be read are skipped with a warning on standard error);
 // 1 when the file cannot be read at all; 2 for a --since that is no date.
