@@ -2,7 +2,8 @@
 // The pre-flight checks from a terminal: the device list's chargers and
 // ports with the platform's checks (doctor_checks.h) and whether each takes
 // the bootloader's rate, then the virtual device directory, each finding
-// with its fix.
+// with its fix. A plain port nobody asked for is shown but left out of the
+// verdict: most PCs have a built-in port that is no charger's.
 #include "doctor_command.h"
 
 #include <algorithm>
@@ -40,6 +41,9 @@ struct DoctorBlock {
     std::string node;
     std::string line;  // the device list's line, UTF-8
     std::vector<DoctorCheck> checks;
+    // Whether its findings decide the verdict and the exit status; a plain
+    // port's do only when it was named or plain ports were asked for.
+    bool counted = true;
 };
 
 const char* StatusName(CheckStatus status) {
@@ -262,6 +266,10 @@ DoctorBlock CheckVirtualDirectory(const std::filesystem::path& directory) {
 void PrintBlock(const DoctorBlock& block) {
     std::cout << TerminalSafeField(block.device) << "  " << TerminalSafeField(block.node) << "  "
               << TerminalSafeField(block.line) << '\n';
+    if (!block.counted) {
+        std::cout << "  (a plain port, not a charger: shown for information; --device "
+                  << TerminalSafeField(block.device) << " or --include-com counts it)\n";
+    }
     for (const DoctorCheck& check : block.checks) {
         std::string status = StatusName(check.status);
         status.resize(9, ' ');
@@ -287,13 +295,16 @@ nlohmann::json BlockJson(const DoctorBlock& block) {
                           {"finding", check.finding},
                           {"fix", fix}});
     }
-    return {
-        {"device", block.device}, {"node", block.node}, {"line", block.line}, {"checks", checks}};
+    return {{"device", block.device},
+            {"node", block.node},
+            {"line", block.line},
+            {"counted", block.counted},
+            {"checks", checks}};
 }
 
 }  // namespace
 
-int RunDoctorCommand(const std::string& device, bool json) {
+int RunDoctorCommand(const std::string& device, bool includeComPorts, bool json) {
     DeviceTable table;
     // Every port, held or not: a held port is one of the findings.
     const DeviceTableRebuild rebuild = table.Rebuild(true, false);
@@ -351,6 +362,7 @@ int RunDoctorCommand(const std::string& device, bool json) {
                               {{"access", CheckStatus::Problem, "the device has no node any more",
                                 ExplainPortFailure("", ENODEV)}}});
         }
+        blocks.back().counted = !entry.IsPlainPort() || includeComPorts || !device.empty();
     }
     const std::size_t deviceBlocks = blocks.size();
     if (const auto directory = VirtualDeviceDirectory()) {
@@ -359,8 +371,13 @@ int RunDoctorCommand(const std::string& device, bool json) {
 
     int problems = 0;
     int warnings = 0;
+    int plainPortProblems = 0;  // on plain ports left out of the verdict
     for (const DoctorBlock& block : blocks) {
         for (const DoctorCheck& check : block.checks) {
+            if (!block.counted) {
+                plainPortProblems += check.status == CheckStatus::Problem ? 1 : 0;
+                continue;
+            }
             problems += check.status == CheckStatus::Problem ? 1 : 0;
             warnings += check.status == CheckStatus::Warning ? 1 : 0;
         }
@@ -384,7 +401,13 @@ int RunDoctorCommand(const std::string& device, bool json) {
             std::cout << (blocks.empty() ? "" : "\n") << deviceBlocks << " device"
                       << (deviceBlocks == 1 ? "" : "s") << " checked: " << problems << " problem"
                       << (problems == 1 ? "" : "s") << ", " << warnings << " warning"
-                      << (warnings == 1 ? "" : "s") << ". "
+                      << (warnings == 1 ? "" : "s");
+            if (plainPortProblems > 0) {
+                std::cout << " (and " << plainPortProblems << " problem"
+                          << (plainPortProblems == 1 ? "" : "s")
+                          << " on plain ports, which count only with --include-com)";
+            }
+            std::cout << ". "
                       << (deviceBlocks == 0 ? "No charger to upgrade."
                           : problems > 0    ? "An upgrade would fail until the problems are fixed."
                                             : "Nothing stands in the way of an upgrade.")

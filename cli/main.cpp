@@ -154,6 +154,9 @@ int main(int argc, char** argv) {
         "blocks an upgrade, 1 something does)");
     doctor->add_option("--device", doctorDevice,
                        "only this device: the name `list` shows (COMn, HIDn) or its node path");
+    bool doctorIncludeCom = false;
+    doctor->add_flag("--include-com", doctorIncludeCom,
+                     "let the plain serial ports' problems count too (they are shown either way)");
     doctor->add_flag("--json", doctorJson, "print the checks as a JSON array");
 
     // File names reach the core as the texts it takes (UTF-8 on Windows).
@@ -209,7 +212,7 @@ int main(int argc, char** argv) {
         return velmorin::cli::RunHistoryCommand(historyOptions);
     }
     if (*doctor) {
-        return velmorin::cli::RunDoctorCommand(doctorDevice, doctorJson);
+        return velmorin::cli::RunDoctorCommand(doctorDevice, doctorIncludeCom, doctorJson);
     }
     if (*list) {
         return velmorin::cli::RunListCommand(includeComPorts, listJson);

@@ -199,6 +199,59 @@ TEST_F(DoctorTest, SaysWhyThisUserCannotOpenTheCharger) {
     }
 }
 
+// A plain port that is not a charger (here one whose node is no terminal,
+// so it cannot be set to 128000 baud, as a built-in UART that stops at
+// 115200) is shown with its findings, but stands in no charger's way: only
+// naming it or asking for plain ports with --include-com makes them count.
+TEST_F(DoctorTest, PlainPortCountsOnlyWhenAskedFor) {
+    const std::string node = Dir() + "/not-a-terminal";
+    std::ofstream(node) << "";
+    std::ofstream(m_directory.Path() / "plain.json") << json{
+        {"kind", "serial"},
+        {"port", "COM210"},
+        {"node", node},
+        {"friendly_name", "Communications Port (COM210)"},
+        {"description", "Communications Port"}}.dump();
+    struct Row {
+        std::vector<std::string> options;
+        int exitCode;
+    };
+    const Row rows[] = {
+        {{}, 0},
+        {{"--device", "COM210"}, 1},
+        {{"--include-com"}, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.options.empty() ? "every device" : row.options.front());
+        const auto text = Doctor(row.options);
+        EXPECT_EQ(text.exitCode, row.exitCode) << text.out << text.err;
+        EXPECT_NE(text.out.find("COM210  " + node + "  Communications Port (COM210)\n"),
+                  std::string::npos)
+            << text.out;
+        EXPECT_NE(text.out.find("  problem  128000 baud: cannot open " + node + ": "),
+                  std::string::npos)
+            << text.out;
+        EXPECT_EQ(text.out.find("An upgrade would fail") != std::string::npos, row.exitCode == 1)
+            << text.out;
+
+        std::vector<std::string> options = row.options;
+        options.push_back("--json");
+        const auto structured = Doctor(options);
+        EXPECT_EQ(structured.exitCode, row.exitCode);
+        const json blocks = json::parse(structured.out);
+        // The chargers and the directory always count; the plain port only
+        // when asked for.
+        for (const json& block : blocks) {
+            if (block["device"] == "COM210") {
+                EXPECT_EQ(block.value("counted", json()), json(row.exitCode == 1));
+            } else if (block["device"] == "COM201" || block["device"] == "HID0") {
+                EXPECT_EQ(block.value("counted", json()), json(true));
+            }
+        }
+        EXPECT_EQ(Check(blocks, "COM210", "128000 baud")["status"], "problem");
+    }
+}
+
 // Description files that the device list skips are each named with the
 // reason; skipped files are warnings, so the charger beside them still
 // passes.
