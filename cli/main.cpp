@@ -15,8 +15,11 @@
 #include "list_command.h"
 #include "online_commands.h"
 #include "output.h"
+#include "session/ledger.h"
+#include "session/ledger_path.h"
 #include "session/upgrade_record.h"
 #include "station_command.h"
+#include "terminal_text.h"
 #include "update_command.h"
 
 namespace {
@@ -186,6 +189,15 @@ int main(int argc, char** argv) {
     }
     if (*download) {
         return velmorin::cli::RunDownloadCommand(downloadIndex, downloadPath);
+    }
+    // The commands that record upgrades refuse a history that is no regular
+    // file (a FIFO would hold the first record) before touching a charger.
+    if (*update || *station) {
+        const std::string problem = velmorin::LedgerPathProblem(velmorin::DefaultLedgerPath());
+        if (!problem.empty()) {
+            std::cerr << "velmorin-cli: " << velmorin::cli::TerminalSafe(problem) << '\n';
+            return 2;
+        }
     }
     if (*update) {
         if (!updateOptions.all && updateOptions.devices.empty()) {

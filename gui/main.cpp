@@ -13,8 +13,11 @@
 
 #include "gui/application.h"
 #include "gui/main_dialog.h"
+#include "gui/message_box.h"
 #include "gui/station_window.h"
 #include "online/catalogue.h"
+#include "session/ledger.h"
+#include "session/ledger_path.h"
 #include "session/startup.h"
 
 namespace {
@@ -94,6 +97,17 @@ int main(int argc, char** argv) {
     QString stationFile;
     if (station && stationAt + 1 < given.size() && !given[stationAt + 1].startsWith(u'-')) {
         stationFile = given[stationAt + 1];
+    }
+
+    // Both windows record upgrades: a history that is no regular file (a
+    // FIFO would hold the first record) is refused before any charger is
+    // touched.
+    if (const std::string problem = velmorin::LedgerPathProblem(velmorin::DefaultLedgerPath());
+        !problem.empty()) {
+        QString text = QString::fromStdString(problem);
+        text[0] = text[0].toUpper();  // the box's text is a sentence of its own
+        velmorin::ShowModalMessageBox(nullptr, text, baseName, velmorin::MessageIcon::Error);
+        return 1;
     }
 
     velmorin::StartupHooks hooks;

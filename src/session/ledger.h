@@ -106,8 +106,10 @@ std::string LedgerCsv(const std::vector<LedgerEntry>& entries);
 // This computer's host name; empty when the system does not say.
 std::string StationName();
 
-// The user running the tool ($USER on Linux, %USERNAME% on Windows); empty
-// when unset.
+// The user running the tool: $USER on Linux, %USERNAME% on Windows; when
+// that is unset (a service, a cron job), the login name of the process's
+// user, and on Linux failing that its uid as text ("uid 1000"). Empty only
+// when Windows names no user.
 std::string OperatorName();
 
 }  // namespace velmorin

@@ -4,6 +4,7 @@
 // side by side never interleave and a finished upgrade's line survives a
 // power cut.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,9 +12,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "image/file_path.h"
 #include "session/ledger.h"
+#include "session/ledger_path.h"
 
 namespace velmorin {
 namespace {
@@ -82,6 +85,10 @@ std::filesystem::path DefaultLedgerPath() {
     return std::filesystem::path(home) / ".local" / "state" / "velmorin" / "history.jsonl";
 }
 
+std::string_view LedgerFolderVariable() {
+    return "XDG_STATE_HOME";
+}
+
 std::string AppendToLedger(const std::filesystem::path& path, const LedgerEntry& entry) {
     const auto fail = [&path](int error) {
         return "cannot write the history to " + TextOfPath(path) + ": " + std::strerror(error);
@@ -97,7 +104,10 @@ std::string AppendToLedger(const std::filesystem::path& path, const LedgerEntry&
         }
     }
     // Read and write: the last byte tells whether a torn line needs ending.
-    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    // Non-blocking, so that a FIFO put in the history's place is refused
+    // below rather than waited on; a regular file ignores the flag.
+    const int fd =
+        ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (fd < 0) {
         return fail(errno);
     }
@@ -141,7 +151,29 @@ std::string StationName() {
 }
 
 std::string OperatorName() {
-    return Environment("USER");
+    if (std::string name = Environment("USER"); !name.empty()) {
+        return name;
+    }
+    // Services and cron jobs run without $USER: the passwd entry of the
+    // user the process acts as names them.
+    const uid_t uid = ::geteuid();
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
+    for (;;) {
+        passwd entry{};
+        passwd* found = nullptr;
+        const int error = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+        if (error == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (error == 0 && found != nullptr && found->pw_name != nullptr &&
+            found->pw_name[0] != '\0') {
+            return found->pw_name;
+        }
+        break;
+    }
+    return "uid " + std::to_string(uid);
 }
 
 }  // namespace velmorin

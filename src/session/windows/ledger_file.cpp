@@ -11,6 +11,7 @@
 #include "image/file_path.h"
 #include "online/windows/win32_errors.h"
 #include "session/ledger.h"
+#include "session/ledger_path.h"
 
 namespace velmorin {
 namespace {
@@ -67,6 +68,10 @@ std::filesystem::path DefaultLedgerPath() {
         return PathFromText(profile) / "AppData" / "Local" / "velmorin" / "history.jsonl";
     }
     return PathFromText(local) / "velmorin" / "history.jsonl";
+}
+
+std::string_view LedgerFolderVariable() {
+    return "LOCALAPPDATA";
 }
 
 std::string AppendToLedger(const std::filesystem::path& path, const LedgerEntry& entry) {
@@ -154,7 +159,22 @@ std::string StationName() {
 }
 
 std::string OperatorName() {
-    return Environment(L"USERNAME");
+    if (std::string name = Environment(L"USERNAME"); !name.empty()) {
+        return name;
+    }
+    // A service runs without %USERNAME%: ask for the account the process
+    // runs as.
+    DWORD size = 0;
+    ::GetUserNameW(nullptr, &size);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring name(size, L'\0');
+    if (::GetUserNameW(name.data(), &size) == 0 || size == 0) {
+        return {};
+    }
+    name.resize(size - 1);  // the count includes the terminating null
+    return windows_text::Utf8(name);
 }
 
 }  // namespace velmorin
