@@ -140,7 +140,8 @@ Parallel RunAtOnce(const std::string& file, const std::string& prefix) {
     const auto start = Clock::now();
     const double cpuStart = ProcessCpuSeconds();
     {
-        ChargerBatch batch({file, {}, "bench"}, devices, reports);
+        RunJournal journal({});  // no history kept
+        ChargerBatch batch({file, "bench", nullptr}, devices, reports, journal);
         for (const DeviceEntry& entry : devices.Entries()) {
             if (entry.deviceName.rfind(prefix, 0) == 0) {
                 batch.Start(entry);

@@ -22,11 +22,11 @@
 #include "device/device_name.h"
 #include "device_argument.h"
 #include "image/code_page.h"
-#include "interrupted_record.h"
 #include "output.h"
 #include "protocol/upgrade_texts.h"
 #include "session/charger_batch.h"
 #include "session/ledger.h"
+#include "session/run_journal.h"
 #include "session/upgrade_dispatch.h"
 #include "terminal_text.h"
 #include "text_table.h"
@@ -102,9 +102,6 @@ public:
     }
 
     void OnStatus(int run, const std::string& text) override {
-        if (text == kStatusUpgrading) {
-            NoteTransferStarted();
-        }
         const std::lock_guard lock(m_mutex);
         ChargerLine* line = At(run);
         if (line == nullptr) {
@@ -149,7 +146,6 @@ public:
     }
 
     void OnFinished(int run, const BatchResult& result) override {
-        DropInterruptedLine(run);
         const std::lock_guard lock(m_mutex);
         ChargerLine* line = At(run);
         if (line == nullptr) {
@@ -311,7 +307,9 @@ int RunBatchUpdateCommand(const BatchUpdateOptions& options) {
     // As for one charger: a closed output must not end the runs half-way,
     // and Ctrl-C ends the program at once with the ports released.
     IgnoreClosedOutput();
-    EndUpgradesAtOnceOnInterrupt(true);
+    // The journal lives to the program's end: the ending request reaches it.
+    static RunJournal journal(DefaultLedgerPath());
+    EndUpgradesAtOnceOnInterrupt(journal, true);
 
     // --all takes the chargers the list shows; a plain serial port only
     // when it is named.
@@ -367,8 +365,8 @@ int RunBatchUpdateCommand(const BatchUpdateOptions& options) {
     const Display display = options.json         ? Display::Quiet
                             : StdoutIsTerminal() ? Display::Live
                                                  : Display::Lines;
-    const BatchSettings settings{options.path, DefaultLedgerPath(), options.operatorName};
-    if (settings.ledgerPath.empty()) {
+    const BatchSettings settings{options.path, options.operatorName, nullptr};
+    if (journal.LedgerPath().empty()) {
         ReportHistoryFailure({});
     }
     // With --trace each run records its exchanges (runs are numbered in the
@@ -380,21 +378,12 @@ int RunBatchUpdateCommand(const BatchUpdateOptions& options) {
         }
     }
     BatchConsole console(chargers, display, traces);
-    {
-        ChargerBatch batch(settings, devices, console);
-        // Runs are numbered in the order they start; each holds the line
-        // that Ctrl-C leaves in the history until it writes its own.
-        int run = 0;
-        for (const DeviceEntry& charger : chargers) {
-            UpgradeReport started;
-            started.deviceName = charger.deviceName;
-            HoldInterruptedLine(run++, settings.ledgerPath,
-                                LedgerEntryFor(started, charger, {}, batch.File(),
-                                               settings.operatorName, kInterruptedRunMessage));
-            batch.Start(charger);
-        }
-        batch.WaitAll();
+    // The file is pinned once for every charger: each gets the same bytes.
+    ChargerBatch batch(settings, devices, console, journal);
+    for (const DeviceEntry& charger : chargers) {
+        batch.Start(charger);
     }
+    batch.WaitAll();
     console.Close();
     // One trace per charger: FILE.COM201, FILE.HID0, ...
     if (!options.tracePath.empty()) {
@@ -415,7 +404,7 @@ int RunBatchUpdateCommand(const BatchUpdateOptions& options) {
         const std::string& name = result.device.deviceName;
         allCompleted = allCompleted && report.outcome == UpgradeOutcome::Completed;
         const std::vector<std::string> explanation =
-            ExplainOutcome(report, IsHidDeviceName(name), options.path);
+            ExplainOutcome(report, IsHidDeviceName(name), batch.File());
         for (const std::string& line : explanation) {
             std::cerr << TerminalSafe(name) << ": " << TerminalSafe(line) << '\n';
         }

@@ -37,14 +37,15 @@ bool StderrIsTerminal();
 // rather than the program ending there.
 void IgnoreClosedOutput();
 
-// From now on a request to end the program runs `onInterrupt` and nothing
-// else of the program: it must end the program with ExitNow. On Linux it
-// runs in a signal handler, so it may only make system calls; on Windows
-// on a thread of its own while the program's threads go on.
+// From now on a request to end the program runs `onInterrupt`: it must end
+// the program with ExitNow. It runs on a thread of its own while the
+// program's threads go on, so it may wait for a lock that a run holds for a
+// moment (its record being written). On Linux the calling thread, and every
+// thread it starts from then on, no longer take the ending signals.
 void EndAtOnceOnInterrupt(void (*onInterrupt)());
 
-// Writes `text` to standard error past the C library's buffers (safe where
-// EndAtOnceOnInterrupt's function runs).
+// Writes `text` to standard error past the C library's buffers, in one
+// write.
 void WriteErrorNow(std::string_view text);
 
 // Ends the program at once with `status`, without the C library's exit

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The history from a terminal: every readable line of history.jsonl (a line
-// that cannot be read is named on standard error and skipped), chosen by
-// serial number and time, as a table, a JSON array or CSV.
+// The history from a terminal: every run of history.jsonl, its lines folded
+// (a line that cannot be read is named on standard error and skipped),
+// chosen by serial number and time, as a table, a JSON array or CSV, read
+// and written as it goes, in memory that does not grow with the history.
 #include "history_command.h"
 
 #include <cstdio>
@@ -19,12 +20,6 @@
 
 namespace velmorin::cli {
 namespace {
-
-constexpr std::string_view kSkippedLine = " cannot be read; skipped";
-
-bool EndsWith(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
 
 std::string Seconds(std::uint64_t milliseconds) {
     char text[32];
@@ -67,49 +62,83 @@ int RunHistoryCommand(const HistoryOptions& options) {
         std::cerr << "velmorin-cli history: no folder for the history is known\n";
         return 1;
     }
-    const LedgerContents contents = ReadLedger(path);
-    for (const std::string& warning : contents.warnings) {
-        std::cerr << "velmorin-cli: " << TerminalSafe(warning) << '\n';
-    }
-    // A file that cannot be read at all leaves its reason as the only
-    // warning; lines that cannot be read leave a warning each.
-    if (contents.entries.empty() && contents.warnings.size() == 1 &&
-        !EndsWith(contents.warnings.front(), kSkippedLine)) {
-        return 1;
-    }
-
-    std::vector<LedgerEntry> chosen;
-    for (const LedgerEntry& entry : contents.entries) {
+    // The history is streamed: an entry goes out as it is read (a table,
+    // whose columns need every row first, keeps only the chosen ones).
+    const auto chosen = [&](const LedgerEntry& entry) {
         if (!options.serial.empty() && entry.serialNumber != options.serial) {
-            continue;
+            return false;
         }
         if (since) {
             const std::optional<std::chrono::sys_seconds> when = ParseHistoryTime(entry.time);
             if (!when || *when < *since) {
-                continue;
+                return false;
             }
         }
-        chosen.push_back(entry);
+        return true;
+    };
+    std::size_t runs = 0;
+    std::size_t shown = 0;
+    std::vector<LedgerEntry> tableRows;
+    std::string pending;  // output gathered to be written in large pieces
+    const auto flush = [&pending](bool always) {
+        if (always || pending.size() >= 64 * 1024) {
+            WriteStdoutBytes(pending);
+            pending.clear();
+        }
+    };
+    if (options.csv) {
+        pending = LedgerCsvHeader();
+    } else if (options.json) {
+        pending = "[";
     }
-
-    if (options.json) {
-        // Each entry as its line in the history has it, fields in that order.
-        nlohmann::ordered_json entries = nlohmann::ordered_json::array();
-        for (const LedgerEntry& entry : chosen) {
-            nlohmann::ordered_json object =
-                nlohmann::ordered_json::parse(LedgerLine(entry), nullptr, false);
-            if (!object.is_discarded()) {
-                entries.push_back(std::move(object));
+    std::vector<std::string> warnings;
+    const bool readable = ForEachLedgerRun(
+        path,
+        [&](const LedgerEntry& entry) {
+            ++runs;
+            if (!chosen(entry)) {
+                return;
             }
+            ++shown;
+            if (options.csv) {
+                pending += LedgerCsvRow(entry);
+            } else if (options.json) {
+                // Each entry as its line in the history has it, fields in
+                // that order, as an element of an indented array.
+                const nlohmann::ordered_json object =
+                    nlohmann::ordered_json::parse(LedgerLine(entry), nullptr, false);
+                std::string element =
+                    object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+                pending += shown == 1 ? "\n  " : ",\n  ";
+                for (const char c : element) {
+                    pending += c;
+                    if (c == '\n') {
+                        pending += "  ";
+                    }
+                }
+            } else {
+                tableRows.push_back(entry);
+            }
+            flush(false);
+        },
+        warnings, options.serial);
+    for (const std::string& warning : warnings) {
+        std::cerr << "velmorin-cli: " << TerminalSafe(warning) << '\n';
+    }
+    if (!readable) {
+        // The file could not be read at all: its reason was said.
+        return 1;
+    }
+    if (options.json) {
+        pending += shown == 0 ? "]\n" : "\n]\n";
+    }
+    flush(true);
+    if (!options.csv && !options.json) {
+        if (tableRows.empty()) {
+            std::cerr << (runs == 0 ? "no upgrades recorded\n" : "no recorded upgrade matches\n");
+        } else {
+            PrintTable(tableRows);
         }
-        std::cout << entries.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-    } else if (options.csv) {
-        WriteStdoutBytes(LedgerCsv(chosen));
-    } else if (chosen.empty()) {
-        std::cerr << (contents.entries.empty() ? "no upgrades recorded\n"
-                                               : "no recorded upgrade matches\n");
-    } else {
-        PrintTable(chosen);
     }
     return FinishOutput(0);
 }

@@ -112,6 +112,8 @@ int main(int argc, char** argv) {
                         "device name)");
     station->add_option("--count", stationOptions.count, "end after this many completed upgrades")
         ->check(CLI::Range(0, std::numeric_limits<int>::max()));
+    station->add_flag("--again", stationOptions.again,
+                      "upgrade chargers that the history shows done with this file too");
     station->add_flag("--json", stationOptions.json,
                       "print one JSON object per event on standard output");
     station->add_option("--operator", stationOptions.operatorName, operatorHelp);

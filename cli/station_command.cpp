@@ -25,12 +25,13 @@
 #include "image/file_info_display.h"
 #include "image/file_path.h"
 #include "image/update_image.h"
-#include "interrupted_record.h"
 #include "output.h"
 #include "session/ledger.h"
+#include "session/run_journal.h"
 #include "session/station.h"
 #include "session/upgrade_record.h"
 #include "terminal_text.h"
+#include "update_command.h"
 
 namespace velmorin::cli {
 namespace {
@@ -40,40 +41,22 @@ namespace {
 constexpr auto kTick = std::chrono::milliseconds(50);
 constexpr int kTicksPerScan = 4;
 
-constexpr char kInterruptedRuns[] =
-    "\nInterrupted: the devices are closed. A charger whose transfer had begun stays in its "
-    "bootloader; upgrade it again to finish it.\n";
-
-// The second request to end: the runs are cut off, and the ports give up
-// exclusive mode so that the next run can open them.
-void OnSecondInterrupt() {
-    WriteInterruptedLines();
-    ReleaseSerialPortsForExit();
-    WriteErrorNow(std::string_view(kInterruptedRuns, sizeof kInterruptedRuns - 1));
-    ExitNow(130);
-}
-
-// Records the header check's display steps: the reason of a rejection.
-class RecordedFileInfo : public FileInfoDisplay {
-public:
-    void ResetFileInfo(std::string_view reason) override { m_reason = reason; }
-    void ShowFileInfo(const FileInfoText& /*info*/) override { m_reason.clear(); }
-    void ShowMessageBox(std::string_view text, std::string_view caption,
-                        MessageIcon /*icon*/) override {
-        std::cerr << caption << ": " << TerminalSafe(text) << '\n';
-    }
-
-    std::string m_reason;
-};
-
 std::string Plural(int count, std::string_view one, std::string_view many) {
     return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
 
 std::string TallyText(const StationTally& tally) {
-    return "done " + std::to_string(tally.done) + ", failed " + std::to_string(tally.failed) +
-           ", in progress " + std::to_string(tally.inProgress) + ", skipped " +
-           std::to_string(tally.skipped);
+    std::string text = "done " + std::to_string(tally.done) + ", failed " +
+                       std::to_string(tally.failed) + ", in progress " +
+                       std::to_string(tally.inProgress) + ", skipped " +
+                       std::to_string(tally.skipped);
+    if (tally.failedRuns > tally.failed) {
+        text += " (" + Plural(tally.failedRuns, "failed run", "failed runs") + ")";
+    }
+    if (tally.busy > 0) {
+        text += ", busy elsewhere " + std::to_string(tally.busy);
+    }
+    return text;
 }
 
 // `text` cut to `width` characters (UTF-8), so that a line of the block
@@ -137,48 +120,45 @@ struct StationEvent {
     bool logged = false;          // on a terminal it is printed above the block too
 };
 
-// Turns the station's record changes into events. Calls come from the runs'
+// Turns the station's events into lines. Calls come from the runs'
 // threads and the loop's (one at a time, under the station's lock); the
-// loop takes the events and the records from here to print them.
+// loop takes the lines and the records from here to print them.
 class StationEvents : public StationListener {
 public:
-    explicit StationEvents(int count) : m_count(count) {}
-
-    // The station whose starting the count stops, and the lines that the
-    // runs under way leave in the history when Ctrl-C cuts them off.
-    void Attach(Station& station, InterruptedRuns& interrupted) {
-        m_station = &station;
-        m_interrupted = &interrupted;
-    }
-
-    void OnChargerChanged(const StationCharger& charger) override {
+    void OnChargerChanged(const StationCharger& charger, StationChange change) override {
         const std::lock_guard lock(m_mutex);
-        auto [found, arrivedFirst] = m_shown.try_emplace(charger.key);
+        auto [found, first] = m_shown.try_emplace(charger.id);
         Shown& shown = found->second;
-        if (arrivedFirst) {
-            m_order.push_back(charger.key);
+        if (first) {
+            m_order.push_back(charger.id);
+        }
+        shown.last = charger;
+        m_changed = true;
+        switch (change) {
+        case StationChange::Arrived:
             Add(charger, "arrived", ArrivalText(charger));
-            if (charger.state == StationState::Skipped) {
+            if (first && charger.state == StationState::Skipped) {
                 StationEvent& skipped = Add(charger, "skipped", "skipped: " + charger.message);
                 skipped.json["message"] = charger.message;
                 skipped.logged = true;
             }
-        } else if (!shown.last.present && charger.present) {
-            Add(charger, "arrived", ArrivalText(charger));
-        }
-        if (charger.runs != shown.last.runs) {
-            if (m_interrupted != nullptr) {
-                m_interrupted->Started(charger.key, charger.device, charger.slot);
-            }
+            break;
+        case StationChange::Left:
+            Add(charger, "left", "left");
+            break;
+        case StationChange::Started: {
             StationEvent& started = Add(charger, "started", "started");
             started.json["run"] = charger.runs;
             shown.decile = -1;
+            break;
         }
-        if (charger.state == StationState::Upgrading) {
-            if (!charger.step.empty() && charger.step != shown.last.step) {
+        case StationChange::Step:
+            if (!charger.step.empty()) {
                 StationEvent& step = Add(charger, "step", charger.step);
                 step.json["step"] = charger.step;
             }
+            break;
+        case StationChange::Progress: {
             // Every tenth of the way, as the single update prints it.
             const int percent = PercentOf(charger);
             if (charger.maximum > 0 && percent / 10 != shown.decile) {
@@ -191,62 +171,28 @@ public:
                 progress.json["position"] = charger.position;
                 progress.json["maximum"] = charger.maximum;
             }
+            break;
         }
-        if (shown.last.present && !charger.present) {
-            Add(charger, "left", "left");
+        case StationChange::State: {
+            const bool busy = charger.state == StationState::BusyElsewhere;
+            StationEvent& state = Add(charger, busy ? "busy" : "done-before", charger.message);
+            state.json["message"] = charger.message;
+            state.logged = true;
+            break;
         }
-        shown.last = charger;
-        m_changed = true;
+        case StationChange::Finished:
+            Finished(charger);
+            break;
+        }
     }
 
-    void OnRunFinished(const StationCharger& charger) override {
+    void OnNotice(std::string_view text) override {
         const std::lock_guard lock(m_mutex);
-        Shown& shown = m_shown[charger.key];
-        shown.last = charger;
-        m_changed = true;
-        if (m_interrupted != nullptr) {
-            m_interrupted->Ended(charger.key);
-        }
-        if (!charger.lastResult) {
-            return;
-        }
-        const BatchResult& result = *charger.lastResult;
-        const UpgradeReport& report = result.report;
-        const bool done = charger.state == StationState::Done;
-        shown.failed = !done;
-        char figures[64];
-        std::snprintf(figures, sizeof figures, " [%s, %.2f s]",
-                      Plural(report.attempts, "attempt", "attempts").c_str(),
-                      report.elapsedMs / 1000.0);
-        StationEvent& finished =
-            Add(charger, "finished",
-                std::string(done ? "done" : "failed") +
-                    (result.message.empty() ? "" : ": " + result.message) + figures);
-        finished.logged = true;
-        finished.json["outcome"] = LedgerOutcomeName(LedgerOutcomeOf(report.outcome));
-        finished.json["message"] = result.message;
-        finished.json["attempts"] = report.attempts;
-        finished.json["elapsed_ms"] = report.elapsedMs;
-        if (report.errorCode != 0) {
-            finished.json["error_code"] = report.errorCode;
-        }
-        if (!result.ledgerError.empty()) {
-            // The run's outcome stands; only its line is missing from the
-            // history.
-            finished.json["ledger_error"] = result.ledgerError;
-            StationEvent note;
-            note.text = Label(charger) + ": " + TerminalSafeField(result.ledgerError);
-            note.error = true;
-            m_events.push_back(std::move(note));
-        }
-        if (done && ++m_completions == m_count && m_station != nullptr) {
-            m_station->StopStarting();
-            StationEvent note;
-            note.text = "Count reached: " + Plural(m_completions, "charger", "chargers") +
-                        " upgraded; no charger is started any more.";
-            note.error = true;
-            m_events.push_back(std::move(note));
-        }
+        StationEvent note;
+        note.json = {{"event", "notice"}, {"message", text}};
+        note.text = TerminalSafeField(text);
+        note.error = true;
+        m_events.push_back(std::move(note));
     }
 
     // The events since the last call.
@@ -263,29 +209,53 @@ public:
             return std::nullopt;
         }
         std::vector<StationCharger> chargers;
-        for (const std::string& key : m_order) {
-            chargers.push_back(m_shown.at(key).last);
+        for (const int id : m_order) {
+            chargers.push_back(m_shown.at(id).last);
         }
         return chargers;
-    }
-
-    // A charger whose last run failed.
-    bool AnyFailed() const {
-        const std::lock_guard lock(m_mutex);
-        for (const auto& [key, shown] : m_shown) {
-            if (shown.failed) {
-                return true;
-            }
-        }
-        return false;
     }
 
 private:
     struct Shown {
         StationCharger last;
-        int decile = -1;      // the tenth of the transfer last told
-        bool failed = false;  // its last run failed
+        int decile = -1;  // the tenth of the transfer last told
     };
+
+    void Finished(const StationCharger& charger) {
+        if (!charger.lastResult) {
+            return;
+        }
+        const BatchResult& result = *charger.lastResult;
+        const UpgradeReport& report = result.report;
+        char figures[64];
+        std::snprintf(figures, sizeof figures, " [%s, %.2f s]",
+                      Plural(report.attempts, "attempt", "attempts").c_str(),
+                      report.elapsedMs / 1000.0);
+        const std::string word = charger.state == StationState::Done            ? "done"
+                                 : charger.state == StationState::BusyElsewhere ? "busy elsewhere"
+                                                                                : "failed";
+        StationEvent& finished =
+            Add(charger, "finished",
+                word + (result.message.empty() ? "" : ": " + result.message) + figures);
+        finished.logged = true;
+        finished.json["outcome"] = LedgerOutcomeName(LedgerOutcomeOf(report.outcome));
+        finished.json["message"] = result.message;
+        finished.json["attempts"] = report.attempts;
+        finished.json["elapsed_ms"] = report.elapsedMs;
+        finished.json["run_id"] = result.runId;
+        if (report.errorCode != 0) {
+            finished.json["error_code"] = report.errorCode;
+        }
+        if (!result.ledgerError.empty()) {
+            // The run's outcome stands; only its line is missing from the
+            // history.
+            finished.json["ledger_error"] = result.ledgerError;
+            StationEvent note;
+            note.text = Label(charger) + ": " + TerminalSafeField(result.ledgerError);
+            note.error = true;
+            m_events.push_back(std::move(note));
+        }
+    }
 
     static std::string Label(const StationCharger& charger) {
         return TerminalSafeField(charger.label);
@@ -293,9 +263,8 @@ private:
 
     static std::string ArrivalText(const StationCharger& charger) {
         std::string text = "arrived: " + charger.device.modelText;
-        if (!charger.device.serialText.empty()) {
-            text += ", S/N " + charger.device.serialText;
-        }
+        text += charger.device.serialText.empty() ? ", no serial number"
+                                                  : ", S/N " + charger.device.serialText;
         return text + " (" + charger.device.deviceName + ")";
     }
 
@@ -303,6 +272,7 @@ private:
                       const std::string& text) {
         StationEvent event;
         event.json = {{"event", kind},
+                      {"charger", charger.id},
                       {"device", charger.device.deviceName},
                       {"slot", charger.slot},
                       {"serial_number", charger.device.serialText},
@@ -312,14 +282,10 @@ private:
         return m_events.back();
     }
 
-    int m_count;
-    Station* m_station = nullptr;
-    InterruptedRuns* m_interrupted = nullptr;
     mutable std::mutex m_mutex;
-    std::map<std::string, Shown> m_shown;
-    std::vector<std::string> m_order;
+    std::map<int, Shown> m_shown;
+    std::vector<int> m_order;
     std::vector<StationEvent> m_events;
-    int m_completions = 0;
     bool m_changed = false;
 };
 
@@ -363,8 +329,10 @@ public:
             Json({{"event", "tally"},
                   {"done", tally.done},
                   {"failed", tally.failed},
+                  {"failed_runs", tally.failedRuns},
                   {"in_progress", tally.inProgress},
-                  {"skipped", tally.skipped}});
+                  {"skipped", tally.skipped},
+                  {"busy", tally.busy}});
         }
         if (!m_terminal) {
             Say(TallyText(tally));
@@ -386,8 +354,7 @@ public:
             for (const StationCharger& charger : *chargers) {
                 m_block.push_back(BlockLine(charger));
             }
-        } else if (!m_redraw && tally.done == m_tally.done && tally.failed == m_tally.failed &&
-                   tally.inProgress == m_tally.inProgress && tally.skipped == m_tally.skipped) {
+        } else if (!m_redraw && tally == m_tally) {
             return;
         }
         m_tally = tally;
@@ -444,42 +411,39 @@ int RunStationCommand(const StationCommandOptions& options) {
     }
 
     StationOutput output(options.json, StdoutIsTerminal());
-    SealedForm form = SealedForm::WholeFile;
-    {
-        // The header check first, as `info` makes it: a rejected file
-        // starts no charger.
-        RecordedFileInfo display;
-        UpdateImage image;
-        const ImageCheck check = CheckUpdateFile(PathFromText(options.path), image, display);
-        if (!check.Accepted()) {
-            const std::string reason =
-                check.result == ImageLoadResult::CannotOpen ? check.openError : display.m_reason;
-            if (options.json) {
-                output.Json({{"event", "file"},
-                             {"file", options.path},
-                             {"accepted", false},
-                             {"reason", reason}});
-            }
-            std::cerr << TerminalSafe(reason) << '\n';
-            return FinishOutput(1);
+    // The file is read, checked and hashed once: every charger of the
+    // session gets these bytes, and the history describes them.
+    const auto pinned = std::make_shared<const PinnedFile>(options.path);
+    const UpgradedFile& file = pinned->Description();
+    if (!pinned->Accepted()) {
+        // A rejected file starts no charger.
+        const std::string reason = pinned->Rejection();
+        if (options.json) {
+            output.Json({{"event", "file"},
+                         {"file", options.path},
+                         {"accepted", false},
+                         {"reason", reason}});
         }
-        form = check.form;
+        std::cerr << TerminalSafe(reason) << '\n';
+        return FinishOutput(1);
     }
+    const SealedForm form = pinned->Form();
 
     settings.batch.filePath = options.path;
-    settings.batch.ledgerPath = DefaultLedgerPath();
+    settings.batch.file = pinned;
     settings.batch.operatorName = options.operatorName;
+    settings.stopAfter = options.count;
+    settings.again = options.again;
 
     // Requests to end are noted from here on: the loop below stops starting
-    // chargers on the first.
+    // chargers on the first. The journal lives to the program's end: the
+    // second request reaches it.
+    static RunJournal journal(DefaultLedgerPath());
     const EndingRequests requests;
-    StationEvents events(options.count);
+    StationEvents events;
     LiveDeviceTable devices(false);
-    Station station(std::move(settings), devices, events);
-    InterruptedRuns interrupted(DefaultLedgerPath(), station.File(), options.operatorName);
-    events.Attach(station, interrupted);
+    Station station(std::move(settings), devices, events, journal);
 
-    const UpgradedFile& file = station.File();
     if (options.json) {
         output.Json({{"event", "file"},
                      {"file", options.path},
@@ -497,7 +461,7 @@ int RunStationCommand(const StationCommandOptions& options) {
     if (form == SealedForm::HeaderOnly) {
         output.Say("Chargers: HID only (a serial charger takes the whole-file form alone)");
     }
-    const std::filesystem::path ledgerPath = DefaultLedgerPath();
+    const std::filesystem::path& ledgerPath = journal.LedgerPath();
     output.Say(ledgerPath.empty() ? "History: none is kept (no home folder is known)"
                                   : "History: " + TerminalSafeField(TextOfPath(ledgerPath)));
     output.Say(options.count > 0 ? "Waiting for chargers (" +
@@ -511,7 +475,7 @@ int RunStationCommand(const StationCommandOptions& options) {
         if (!stopping && EndingRequests::Received()) {
             stopping = true;
             station.StopStarting();
-            EndAtOnceOnInterrupt(OnSecondInterrupt);
+            EndUpgradesAtOnceOnInterrupt(journal, true);
             const int underWay = station.Tally().inProgress;
             if (underWay > 0) {
                 output.Say("Stopping: " +
@@ -552,7 +516,7 @@ int RunStationCommand(const StationCommandOptions& options) {
     const StationTally tally = station.Tally();
     output.Draw(events.ChangedChargers(), tally);
     output.Tally(tally);
-    return FinishOutput(events.AnyFailed() ? 1 : 0);
+    return FinishOutput(tally.ExitStatus());
 }
 
 }  // namespace velmorin::cli

@@ -13,12 +13,13 @@ struct StationCommandOptions {
     std::string slotsPath;     // --slots: the slot names file
     int count = 0;             // --count: end after this many completions (0: until Ctrl-C)
     bool json = false;         // --json: one JSON object per event on standard output
+    bool again = false;        // --again: chargers done before with this file are upgraded too
     std::string operatorName;  // --operator: the name the history records
 };
 
-// Exit status: 0 after --count completions, or after Ctrl-C with no
-// failure; 1 when a charger failed; 2 for bad options (a slots file that
-// cannot be read).
+// Exit status: 0 after --count completions, or after Ctrl-C, when no charger
+// failed without completing later; 1 when one did, or the file is rejected;
+// 2 for bad options (a slots file that cannot be read).
 int RunStationCommand(const StationCommandOptions& options);
 
 }  // namespace velmorin::cli

@@ -25,7 +25,6 @@
 #include "device_argument.h"
 #include "image/file_path.h"
 #include "image/update_image.h"
-#include "interrupted_record.h"
 #include "output.h"
 #include "port_diagnosis.h"
 #include "protocol/hid_upgrade.h"
@@ -33,6 +32,8 @@
 #include "protocol/serial_upgrade.h"
 #include "protocol/upgrade_texts.h"
 #include "session/device_table.h"
+#include "session/recorded_run.h"
+#include "session/run_journal.h"
 #include "session/upgrade_dispatch.h"
 #include "session/upgrade_record.h"
 #include "terminal_text.h"
@@ -46,18 +47,22 @@ constexpr char kInterrupted[] =
 constexpr char kInterruptedBeforeTransfer[] =
     "\nInterrupted before the transfer began: the device is closed and no firmware was "
     "written.\n";
+constexpr char kInterruptedAfterCompletion[] =
+    "\nInterrupted after the upgrade completed: the charger holds the new firmware, and the "
+    "history says so.\n";
+constexpr char kInterruptedAfterEnd[] =
+    "\nInterrupted after the run ended: its outcome is in the history as shown above.\n";
 constexpr char kInterruptedSeveral[] =
     "\nInterrupted: the devices are closed. A charger whose transfer had begun stays in its "
     "bootloader; run the same update again to finish it.\n";
 constexpr char kInterruptedSeveralBeforeTransfer[] =
     "\nInterrupted before any transfer began: the devices are closed and no firmware was "
     "written.\n";
+constexpr char kInterruptedSeveralAfterEnd[] =
+    "\nInterrupted after every run had ended: their outcomes are in the history as shown.\n";
 
-// Set once a payload is under way: only then has a charger surely left its
-// firmware for its bootloader. Lock-free, so the ending request may read it
-// while runs on other threads set it.
-std::atomic<bool> transferStarted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// The runs that an ending request closes, and the words it uses.
+std::atomic<RunJournal*> interruptJournal{nullptr};
 std::atomic<bool> severalChargers{false};
 
 template <std::size_t N>
@@ -65,19 +70,30 @@ constexpr std::string_view Text(const char (&text)[N]) {
     return std::string_view(text, N - 1);
 }
 
-// Ctrl-C (and the other ending requests) ends the program at once: the
-// system closes the devices, and the ports give up exclusive mode so that
-// the next run can open them.
-void OnInterrupt() {
-    WriteInterruptedLines();
-    ReleaseSerialPortsForExit();
-    const bool started = transferStarted.load();
-    if (severalChargers.load()) {
-        WriteErrorNow(started ? Text(kInterruptedSeveral)
-                              : Text(kInterruptedSeveralBeforeTransfer));
-    } else {
-        WriteErrorNow(started ? Text(kInterrupted) : Text(kInterruptedBeforeTransfer));
+std::string_view InterruptText(const ClosedRuns& closed, bool several) {
+    if (closed.runs == 0 && closed.begun > 0) {
+        // Every run had written its outcome: the request cut off nothing.
+        if (several) {
+            return Text(kInterruptedSeveralAfterEnd);
+        }
+        return closed.completed > 0 ? Text(kInterruptedAfterCompletion)
+                                    : Text(kInterruptedAfterEnd);
     }
+    if (closed.transfersBegun > 0) {
+        return several ? Text(kInterruptedSeveral) : Text(kInterrupted);
+    }
+    return several ? Text(kInterruptedSeveralBeforeTransfer) : Text(kInterruptedBeforeTransfer);
+}
+
+// Ctrl-C (and the other ending requests) ends the program at once: the runs
+// still open are recorded as interrupted, the system closes the devices,
+// and the ports give up exclusive mode so that the next run can open them.
+void OnInterrupt() {
+    RunJournal* journal = interruptJournal.load();
+    const ClosedRuns closed =
+        journal != nullptr ? journal->CloseAll(kInterruptedRunMessage) : ClosedRuns{};
+    ReleaseSerialPortsForExit();
+    WriteErrorNow(InterruptText(closed, severalChargers.load()));
     ExitNow(130);
 }
 
@@ -93,9 +109,6 @@ public:
           m_isTerminal(StdoutIsTerminal()),
           m_maxAttempts(maxAttempts) {}
 
-    // Why the file was rejected, as the load reported it (empty: it said so
-    // itself).
-    const std::string& FileRejection() const { return m_fileRejection; }
     // The run records its wire trace into `trace` (nullptr: none).
     void RecordTraceInto(WireTrace* trace) { m_trace = trace; }
     WireTrace* Trace() override { return m_trace; }
@@ -107,9 +120,6 @@ public:
     void ShowStatus(bool /*visible*/) override {}
     void SetStatusText(const std::string& text) override {
         EndBar();
-        if (text == kStatusUpgrading) {
-            NoteTransferStarted();
-        }
         if (text == kStatusConnecting || text == kStatusConnectingAgain) {
             Say(text + AttemptText());
             return;
@@ -158,7 +168,6 @@ public:
         }
     }
     void ResetFileInfo(std::string_view reason) override {
-        m_fileRejection = reason;
         if (!reason.empty()) {
             EndBar();
             std::cerr << TerminalSafe(reason) << '\n';
@@ -216,40 +225,25 @@ private:
     int m_maxAttempts;
     int m_attempt = 0;
     std::chrono::steady_clock::time_point m_firstAttempt{};
-    std::string m_fileRejection;
     DeviceWatcher m_watcher;
     WireTrace* m_trace = nullptr;
-};
-
-// A file check whose display steps go nowhere.
-class SilentFileInfo : public FileInfoDisplay {
-public:
-    void ResetFileInfo(std::string_view /*reason*/) override {}
-    void ShowFileInfo(const FileInfoText& /*info*/) override {}
-    void ShowMessageBox(std::string_view /*text*/, std::string_view /*caption*/,
-                        MessageIcon /*icon*/) override {}
 };
 
 // What to add to the load's own words on a rejected file: what the system
 // said of a file that cannot be opened, that a file is empty (the window
 // shows nothing for either), and that a serial charger cannot take a file in
 // the header form. Empty when there is nothing to add.
-std::string FileRejectionReason(const UpgradeReport& report, bool serial, const std::string& path) {
+std::string FileRejectionReason(const UpgradeReport& report, bool serial, const PinnedFile& file) {
     const ImageCheck& check = report.fileCheck;
     switch (check.result) {
     case ImageLoadResult::CannotOpen:
         return check.openError;
     case ImageLoadResult::Empty:
-        return "The file is empty: " + path;
+        return "The file is empty: " + file.Description().path;
     case ImageLoadResult::FormatError:
-        if (serial) {
-            SilentFileInfo display;
-            UpdateImage image;
-            const ImageCheck asHeaderForm = CheckUpdateFile(PathFromText(path), image, display);
-            if (asHeaderForm.Accepted() && asHeaderForm.form == SealedForm::HeaderOnly) {
-                return "The file is in the header form, which only HID chargers take; a serial "
-                       "charger needs the whole-file form.";
-            }
+        if (serial && file.Form() == SealedForm::HeaderOnly) {
+            return "The file is in the header form, which only HID chargers take; a serial "
+                   "charger needs the whole-file form.";
         }
         return {};
     default:
@@ -265,13 +259,10 @@ void PrintJson(nlohmann::json out) {
 
 }  // namespace
 
-void EndUpgradesAtOnceOnInterrupt(bool several) {
+void EndUpgradesAtOnceOnInterrupt(RunJournal& journal, bool several) {
+    interruptJournal = &journal;
     severalChargers = several;
     EndAtOnceOnInterrupt(OnInterrupt);
-}
-
-void NoteTransferStarted() {
-    transferStarted = true;
 }
 
 // A serial port that discovery does not list but that the system opens by
@@ -286,10 +277,10 @@ bool NamedPortOpens(const std::string& deviceName) {
 }
 
 std::vector<std::string> ExplainOutcome(const UpgradeReport& report, bool hid,
-                                        const std::string& path) {
+                                        const PinnedFile& file) {
     std::vector<std::string> explanation;
     if (report.outcome == UpgradeOutcome::FileRejected) {
-        const std::string reason = FileRejectionReason(report, !hid, path);
+        const std::string reason = FileRejectionReason(report, !hid, file);
         if (!reason.empty()) {
             explanation.push_back(reason);
         }
@@ -329,7 +320,9 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
     // A closed output (`| head`) must not end an upgrade half-way: writes
     // then fail, the run goes on, and the exit status says so.
     IgnoreClosedOutput();
-    EndUpgradesAtOnceOnInterrupt(false);
+    // The journal lives to the program's end: the ending request reaches it.
+    static RunJournal journal(DefaultLedgerPath());
+    EndUpgradesAtOnceOnInterrupt(journal, false);
     NonceSource nonces(
         static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
 
@@ -357,48 +350,33 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
     const DeviceEntry charger = table.At(selected);
     const std::string selectedName = charger.deviceName;
     const bool hid = IsHidDeviceName(selectedName);
-    // The file as it was when the upgrade began, for the history.
-    const UpgradedFile file = UpgradedFile::Describe(path);
     TerminalHost host(path, std::move(table), selected, json, hid ? kHidAttempts : kSerialAttempts);
     std::optional<WireTrace> trace;
     if (!tracePath.empty()) {
         host.RecordTraceInto(&trace.emplace());
     }
-    const std::filesystem::path ledgerPath = DefaultLedgerPath();
-    {
-        // The line that Ctrl-C leaves in the history until the run writes
-        // its own.
-        UpgradeReport started;
-        started.deviceName = selectedName;
-        HoldInterruptedLine(
-            0, ledgerPath,
-            LedgerEntryFor(started, charger, {}, file, operatorName, kInterruptedRunMessage));
-    }
-    const UpgradeReport report = RunUpgradeForSelection(host, nonces);
-    DropInterruptedLine(0);
+    RunPlan plan;
+    plan.device = charger;
+    plan.operatorName = operatorName;
+    const RunRecord record = RunRecordedUpgrade(
+        host, [&nonces](UpgradeHost& runHost) { return RunUpgradeForSelection(runHost, nonces); },
+        std::move(plan), journal);
+    const UpgradeReport& report = record.report;
     if (trace) {
         SaveTrace(*trace, tracePath, traceJson);
     }
 
-    const std::vector<std::string> explanation = ExplainOutcome(report, hid, path);
+    const std::vector<std::string> explanation = ExplainOutcome(report, hid, *record.file);
     for (const std::string& line : explanation) {
         std::cerr << TerminalSafe(line) << '\n';
     }
-    // The final message, as the history and --json give it: the message
-    // box's text; for a rejected file the load's own words, else (an empty
-    // file) the added reason.
-    std::string message = report.message;
-    if (message.empty() && report.outcome == UpgradeOutcome::FileRejected) {
-        message = !host.FileRejection().empty() ? host.FileRejection()
-                  : !explanation.empty()        ? explanation.front()
-                                                : std::string();
+    // The final message, as the history and --json give it.
+    std::string message = record.message;
+    if (message.empty() && !explanation.empty()) {
+        message = explanation.front();
     }
-    const std::string ledgerError =
-        ledgerPath.empty() ? std::string()
-                           : AppendToLedger(ledgerPath, LedgerEntryFor(report, charger, {}, file,
-                                                                       operatorName, message));
-    if (ledgerPath.empty() || !ledgerError.empty()) {
-        ReportHistoryFailure(ledgerError);
+    if (journal.LedgerPath().empty() || !record.ledgerError.empty()) {
+        ReportHistoryFailure(record.ledgerError);
     }
 
     const double seconds = report.elapsedMs / 1000.0;

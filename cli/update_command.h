@@ -11,6 +11,8 @@
 #include "device/wire_trace.h"
 #include "protocol/upgrade_report.h"
 #include "session/ledger.h"
+#include "session/run_journal.h"
+#include "session/upgrade_record.h"
 
 namespace velmorin::cli {
 
@@ -29,14 +31,13 @@ int RunUpdateCommand(const std::string& path, const std::string& device, bool js
 // standard error when it cannot.
 void SaveTrace(const WireTrace& trace, const std::string& tracePath, bool traceJson);
 
-// From now on Ctrl-C (and its kin) ends the program at once: the ports give
-// up exclusive mode, and standard error says whether a transfer had begun
-// (then a charger waits in its bootloader for another run). `several`: the
-// words for several chargers.
-void EndUpgradesAtOnceOnInterrupt(bool several);
-
-// Notes that a transfer is under way, for what Ctrl-C says; from any thread.
-void NoteTransferStarted();
+// From now on Ctrl-C (and its kin) ends the program at once: every run of
+// `journal` still open is recorded as interrupted (a run writing its
+// outcome at that moment finishes that first), the ports give up exclusive
+// mode, and standard error says what became of the runs (a charger whose
+// transfer had begun waits in its bootloader for another run). `several`:
+// the words for several chargers. `journal` must outlive the program's end.
+void EndUpgradesAtOnceOnInterrupt(RunJournal& journal, bool several);
 
 // True for a serial port name (COMn) that discovery does not list but that
 // the system opens by its name (a port some drivers, and Wine's COM links,
@@ -45,10 +46,10 @@ bool NamedPortOpens(const std::string& deviceName);
 
 // What to tell the operator beyond the run's own messages when `report` did
 // not complete: why the file or the device was refused, that the charger was
-// lost. `hid` for a HID run, `path` the update file. Empty when there is
+// lost. `hid` for a HID run, `file` the bytes it sent. Empty when there is
 // nothing to add.
 std::vector<std::string> ExplainOutcome(const UpgradeReport& report, bool hid,
-                                        const std::string& path);
+                                        const PinnedFile& file);
 
 // Says on standard error that the history could not take a run's line:
 // "velmorin-cli: " and `error` as AppendToLedger returned it; an empty

@@ -3,10 +3,13 @@
 // (kill) and SIGHUP (a closed terminal).
 #include "console.h"
 
+#include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -14,17 +17,63 @@
 #include <cstring>
 #include <iostream>
 #include <iterator>
+#include <mutex>
+#include <thread>
 
 namespace velmorin::cli {
 namespace {
 
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// The function EndAtOnceOnInterrupt was given.
-void (*interruptFunction)() = nullptr;
+// The function EndAtOnceOnInterrupt was given, and the pipe through which
+// the signal handler hands a request to the thread that runs it.
+std::atomic<void (*)()> interruptFunction{nullptr};
+int interruptPipe[2] = {-1, -1};
+static_assert(std::atomic<void (*)()>::is_always_lock_free);
 
-void OnInterrupt(int /*signal*/) {
-    interruptFunction();
+// All a signal handler may do: one write to a non-blocking pipe.
+void OnInterrupt(int signal) {
+    const auto number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t n = ::write(interruptPipe[1], &number, 1);
+}
+
+sigset_t EndingSignalSet() {
+    sigset_t ending;
+    ::sigemptyset(&ending);
+    for (const int signal : kEndingSignals) {
+        ::sigaddset(&ending, signal);
+    }
+    return ending;
+}
+
+// The thread on which a request to end runs the function: a thread like
+// any other, so the function may wait for a run that is writing its record
+// at that moment. It is the only one that takes the ending signals: the
+// calling thread and every thread it starts from then on have them blocked,
+// so that no wait of an upgrade is ever cut short by one.
+void StartInterruptThread() {
+    if (::pipe2(interruptPipe, O_CLOEXEC) != 0) {
+        return;
+    }
+    ::fcntl(interruptPipe[1], F_SETFL, O_NONBLOCK);
+    const sigset_t ending = EndingSignalSet();
+    ::pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    std::thread([ending] {
+        ::pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
+        for (;;) {
+            unsigned char number = 0;
+            const ssize_t count = ::read(interruptPipe[0], &number, 1);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count != 1) {
+                return;
+            }
+            if (void (*function)() = interruptFunction.load()) {
+                function();
+            }
+        }
+    }).detach();
 }
 
 // The signal that asked the program to end while an EndingRequests object
@@ -71,6 +120,8 @@ void IgnoreClosedOutput() {
 
 void EndAtOnceOnInterrupt(void (*onInterrupt)()) {
     interruptFunction = onInterrupt;
+    static std::once_flag started;
+    std::call_once(started, StartInterruptThread);
     for (const int signal : kEndingSignals) {
         std::signal(signal, OnInterrupt);
     }
@@ -99,11 +150,7 @@ void WriteStdoutBytes(std::string_view bytes) {
 
 EndingRequestsKeptFromNewThreads::EndingRequestsKeptFromNewThreads()
     : m_previous(std::make_unique<Previous>()) {
-    sigset_t ending;
-    ::sigemptyset(&ending);
-    for (const int signal : kEndingSignals) {
-        ::sigaddset(&ending, signal);
-    }
+    const sigset_t ending = EndingSignalSet();
     ::pthread_sigmask(SIG_BLOCK, &ending, &m_previous->mask);
 }
 

@@ -11,9 +11,13 @@ void FileInfoReset(FileInfoDisplay& display, std::string_view reason) {
     display.ResetFileInfo(reason);
 }
 
+FileInfoText FileInfoTextOf(const UpdateHeader& header) {
+    return {CodePageToUtf8(header.version), CodePageToUtf8(header.type),
+            CodePageToUtf8(header.memo)};
+}
+
 void FileInfoShow(FileInfoDisplay& display, const UpdateHeader& header) {
-    display.ShowFileInfo(
-        {CodePageToUtf8(header.version), CodePageToUtf8(header.type), CodePageToUtf8(header.memo)});
+    display.ShowFileInfo(FileInfoTextOf(header));
 }
 
 }  // namespace velmorin

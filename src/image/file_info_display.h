@@ -46,6 +46,9 @@ public:
 // File information reset: the file is no longer accepted.
 void FileInfoReset(FileInfoDisplay& display, std::string_view reason = {});
 
+// The texts shown for an accepted file's header.
+FileInfoText FileInfoTextOf(const UpdateHeader& header);
+
 // File information show, from an accepted file's header.
 void FileInfoShow(FileInfoDisplay& display, const UpdateHeader& header);
 

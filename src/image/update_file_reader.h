@@ -21,8 +21,9 @@ public:
     const std::string& Error() const { return m_error; }
     std::uint64_t Length() const { return m_length; }
 
-    // Reads up to `buffer.size()` bytes from the start; returns how many came,
-    // or -1 after a read error (then Error() says why).
+    // Reads up to `buffer.size()` bytes, from the start at first and on
+    // from where the last read ended; returns how many came (fewer only at
+    // the file's end), or -1 after a read error (then Error() says why).
     std::int64_t Read(std::span<std::uint8_t> buffer);
 
 private:

@@ -125,26 +125,39 @@ ImageCheck CheckUpdateFile(const std::filesystem::path& path, UpdateImage& image
     return check;
 }
 
-ImageCheck LoadUpdateImage(const std::filesystem::path& path, bool allowHeaderForm,
-                           UpdateImage& image, FileInfoDisplay& display) {
+UpdateFileBytes ReadUpdateFileBytes(const std::filesystem::path& path) {
+    UpdateFileBytes file;
     UpdateFileReader reader(path);
-    ImageCheck check;
     if (!reader.IsOpen()) {
-        check = CannotOpen(reader.Error());
+        file.read = CannotOpen(reader.Error());
     } else if (reader.Length() > kMaxUpdateFileSize) {
-        check = Outcome(ImageLoadResult::TooBig, reader.Length());
+        file.read = Outcome(ImageLoadResult::TooBig, reader.Length());
     } else {
         // One byte more than the limit, so that a file that grew since it was
         // measured is still caught as too big.
-        std::vector<std::uint8_t> file(kMaxUpdateFileSize + 1);
-        const std::int64_t count = reader.Read(file);
+        file.bytes.resize(kMaxUpdateFileSize + 1);
+        const std::int64_t count = reader.Read(file.bytes);
         if (count < 0) {
-            check = CannotOpen(reader.Error());
+            file.bytes.clear();
+            file.read = CannotOpen(reader.Error());
         } else {
-            file.resize(static_cast<std::size_t>(count));
-            check = LoadUpdateBytes(file, allowHeaderForm, image);
+            file.bytes.resize(static_cast<std::size_t>(count));
+            file.bytes.shrink_to_fit();
+            file.read = Outcome(ImageLoadResult::Loaded, file.bytes.size());
         }
     }
+    return file;
+}
+
+ImageCheck LoadUpdateImage(const std::filesystem::path& path, bool allowHeaderForm,
+                           UpdateImage& image, FileInfoDisplay& display) {
+    return LoadUpdateImage(ReadUpdateFileBytes(path), allowHeaderForm, image, display);
+}
+
+ImageCheck LoadUpdateImage(const UpdateFileBytes& file, bool allowHeaderForm, UpdateImage& image,
+                           FileInfoDisplay& display) {
+    const ImageCheck check =
+        file.read.Accepted() ? LoadUpdateBytes(file.bytes, allowHeaderForm, image) : file.read;
 
     switch (check.result) {
     case ImageLoadResult::Loaded:

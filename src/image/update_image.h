@@ -60,6 +60,19 @@ struct ImageCheck {
     bool Accepted() const { return result == ImageLoadResult::Loaded; }
 };
 
+// The bytes of an update file as one read took them. `read` says how the
+// read went: Loaded when the bytes are here (whatever they hold; the load
+// judges them), CannotOpen with the reason, TooBig with the length (nothing
+// is read of a file over the limit).
+struct UpdateFileBytes {
+    ImageCheck read;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Reads the whole file at `path`, up to one byte past the limit, so that a
+// file that grew since it was measured is still caught as too big.
+UpdateFileBytes ReadUpdateFileBytes(const std::filesystem::path& path);
+
 // The header check on bytes already read: `firstBytes` holds up to the first
 // 512 bytes of a file of `fileLength` bytes (missing bytes count as zero).
 // Writes the image's bytes 0-511. Result: Loaded, TooBig or FormatError.
@@ -85,5 +98,10 @@ ImageCheck CheckUpdateFile(const std::filesystem::path& path, UpdateImage& image
 // successful load leaves the display alone (the header check has shown it).
 ImageCheck LoadUpdateImage(const std::filesystem::path& path, bool allowHeaderForm,
                            UpdateImage& image, FileInfoDisplay& display);
+
+// The same load on bytes read before (a run hands on the bytes it pinned),
+// with the same display steps.
+ImageCheck LoadUpdateImage(const UpdateFileBytes& file, bool allowHeaderForm, UpdateImage& image,
+                           FileInfoDisplay& display);
 
 }  // namespace velmorin

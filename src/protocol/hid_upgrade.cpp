@@ -46,6 +46,36 @@ constexpr int kWaitRounds = 50;
 constexpr int kBeforeSecondAttempt = 200;
 constexpr int kRefusalsAllowed = 4;
 
+// What the charger's lock is taken on. Without a serial number two chargers
+// of one model look alike; the device name then tells them apart. Simulated
+// chargers (all alike unless told otherwise) are told apart by their
+// sockets. HIDn may already be another interface (a neighbour that
+// restarted moves the numbers), so one with another serial number is passed
+// over for the interface that has this charger's.
+std::string HidChargerIdentity(const DeviceEntry& entry) {
+    std::string identity = entry.modelText + '\n' + entry.serialText + '\n' +
+                           (entry.serialText.empty() ? entry.deviceName : "");
+    if (const auto name = ParseDeviceName(entry.deviceName)) {
+        const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
+        const HidInterfaceInfo* own = nullptr;
+        if (name->number < interfaces.size() &&
+            (entry.serialText.empty() ||
+             interfaces[name->number].serialNumber == entry.serialText)) {
+            own = &interfaces[name->number];
+        } else if (!entry.serialText.empty()) {
+            const auto found = std::find_if(interfaces.begin(), interfaces.end(),
+                                            [&](const HidInterfaceInfo& info) {
+                                                return info.serialNumber == entry.serialText;
+                                            });
+            own = found != interfaces.end() ? &*found : nullptr;
+        }
+        if (own != nullptr && own->isVirtual) {
+            identity += '\n' + own->path;
+        }
+    }
+    return identity;
+}
+
 class HidUpgrade {
 public:
     HidUpgrade(UpgradeHost& host, NonceSource& nonces) : m_host(host), m_nonces(nonces) {}
@@ -59,11 +89,16 @@ public:
             trace->Outcome(TraceOutcomeWord(m_report.outcome), m_report.message);
         }
         SetWindowBack(m_host);
+        TakeFigures();
+        return m_report;
+    }
+
+    // The run's time and the link's counts so far.
+    void TakeFigures() {
         m_report.elapsedMs = TickCount() - m_startTick;
         m_report.resends = m_channel.Statistics().resends;
         m_report.timeouts = m_channel.Statistics().readTimeouts;
         m_report.deviceLost = m_channel.Statistics().deviceLost;
-        return m_report;
     }
 
 private:
@@ -93,6 +128,8 @@ private:
                 const std::string text = CompletionText(TickCount() - m_startTick);
                 m_report.outcome = UpgradeOutcome::Completed;
                 m_report.message = text;
+                TakeFigures();
+                m_host.RunEnding(m_report);
                 m_host.ShowMessageBox(text, kCaptionSuccess, MessageIcon::None);
                 return;
             }
@@ -110,6 +147,8 @@ private:
                            : errorCode == kErrorOpen   ? UpgradeOutcome::OpenFailed
                                                        : UpgradeOutcome::Failed;
         m_report.message = HidErrorText(errorCode);
+        TakeFigures();
+        m_host.RunEnding(m_report);
         m_host.ShowMessageBox(m_report.message, kCaptionError, MessageIcon::Error);
     }
 
@@ -118,32 +157,7 @@ private:
     bool HoldCharger() {
         const DeviceEntry entry = m_host.SelectedEntry();
         m_report.deviceName = entry.deviceName;
-        // Without a serial number two chargers of one model look alike; the
-        // device name then tells them apart. Simulated chargers (all alike
-        // unless told otherwise) are told apart by their sockets. HIDn may
-        // already be another interface (a neighbour that restarted moves the
-        // numbers), so one with another serial number is passed over for the
-        // interface that has this charger's.
-        std::string identity = entry.modelText + '\n' + entry.serialText + '\n' +
-                               (entry.serialText.empty() ? entry.deviceName : "");
-        if (const auto name = ParseDeviceName(entry.deviceName)) {
-            const std::vector<HidInterfaceInfo> interfaces = EnumerateHidInterfaces();
-            const HidInterfaceInfo* own = nullptr;
-            if (name->number < interfaces.size() &&
-                (entry.serialText.empty() ||
-                 interfaces[name->number].serialNumber == entry.serialText)) {
-                own = &interfaces[name->number];
-            } else if (!entry.serialText.empty()) {
-                const auto found = std::find_if(interfaces.begin(), interfaces.end(),
-                                                [&](const HidInterfaceInfo& info) {
-                                                    return info.serialNumber == entry.serialText;
-                                                });
-                own = found != interfaces.end() ? &*found : nullptr;
-            }
-            if (own != nullptr && own->isVirtual) {
-                identity += '\n' + own->path;
-            }
-        }
+        const std::string identity = HidChargerIdentity(entry);
         std::string holder;
         std::string lockPath;
         m_lock = ChargerLock::Acquire(identity, holder, lockPath);
@@ -365,6 +379,11 @@ std::string CompletionText(std::uint32_t elapsedMs) {
     std::snprintf(text, sizeof text, "%s (%u.%02u Sec)", kTextUpgradeCompletion.data(),
                   elapsedMs / 1000, (elapsedMs % 1000) / 10);
     return text;
+}
+
+bool HidChargerHeldElsewhere(const DeviceEntry& entry, std::string& holder) {
+    std::string lockPath;
+    return ChargerLock::Acquire(HidChargerIdentity(entry), holder, lockPath) == nullptr;
 }
 
 std::string HidErrorText(int code) {

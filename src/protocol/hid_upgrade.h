@@ -5,6 +5,9 @@
 // payload in 64-byte blocks, masked with a key of this run. Two attempts.
 #pragma once
 
+#include <string>
+
+#include "device/device_entry.h"
 #include "protocol/protocol_clock.h"
 #include "protocol/upgrade_host.h"
 #include "protocol/upgrade_report.h"
@@ -18,6 +21,11 @@ inline constexpr int kHidAttempts = 2;
 // outcome through `host`, the challenge takes its nonce from `nonces`. The
 // channel is closed on every way out.
 UpgradeReport UpgradeOverHid(UpgradeHost& host, NonceSource& nonces);
+
+// True when another run (of any program of this tool) holds the HID charger
+// `entry` now; `holder` then names it. Takes the charger's lock for a moment
+// to find out.
+bool HidChargerHeldElsewhere(const DeviceEntry& entry, std::string& holder);
 
 // "Upgrade completion! (12.05 Sec)" for 12 050 ms.
 std::string CompletionText(std::uint32_t elapsedMs);

@@ -41,18 +41,14 @@ public:
     explicit SerialUpgrade(UpgradeHost& host) : m_host(host) {}
 
     UpgradeReport Run() {
-        const std::uint32_t start = TickCount();
+        m_startTick = TickCount();
         m_channel.SetTrace(m_host.Trace());
         Execute();
         m_channel.Close();
         if (WireTrace* trace = m_channel.Trace()) {
             trace->Outcome(TraceOutcomeWord(m_report.outcome), m_report.message);
         }
-        m_report.elapsedMs = TickCount() - start;
-        const LinkStatistics& link = m_channel.Statistics();
-        m_report.resends = link.resends;
-        m_report.timeouts = link.readTimeouts;
-        m_report.deviceLost = link.deviceLost;
+        TakeFigures();
         return m_report;
     }
 
@@ -89,6 +85,8 @@ private:
                 Exit();
                 m_report.outcome = UpgradeOutcome::Mismatch;
                 m_report.message = kTextInconformity;
+                TakeFigures();
+                m_host.RunEnding(m_report);
                 m_host.ShowMessageBox(kTextInconformity, kCaptionError, MessageIcon::Error);
                 return;
             case AttemptEnd::OpenFailed:
@@ -257,6 +255,8 @@ private:
                 MessageIcon icon) {
         m_report.outcome = outcome;
         m_report.message = text;
+        TakeFigures();
+        m_host.RunEnding(m_report);
         m_host.ShowMessageBox(text, caption, icon);
         Exit();
     }
@@ -266,10 +266,20 @@ private:
         m_channel.Close();
     }
 
+    // The run's time and the link's counts so far.
+    void TakeFigures() {
+        m_report.elapsedMs = TickCount() - m_startTick;
+        const LinkStatistics& link = m_channel.Statistics();
+        m_report.resends = link.resends;
+        m_report.timeouts = link.readTimeouts;
+        m_report.deviceLost = link.deviceLost;
+    }
+
     UpgradeHost& m_host;
     std::unique_ptr<const UpdateImage> m_image;
     DeviceChannel m_channel;
     UpgradeReport m_report;
+    std::uint32_t m_startTick = 0;
     std::uint8_t m_modelCode = 0;
     std::uint32_t m_payloadLength = 0;
 };

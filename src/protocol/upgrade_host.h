@@ -13,6 +13,8 @@
 
 #include "device/device_entry.h"
 #include "image/file_info_display.h"
+#include "image/update_image.h"
+#include "protocol/upgrade_report.h"
 
 namespace velmorin {
 
@@ -45,6 +47,15 @@ public:
     // (the default) records nothing. Read once, as the run begins, on the
     // run's own thread; the trace is the run's alone until it ends.
     virtual WireTrace* Trace() { return nullptr; }
+    // The bytes the run sends, read before it began (a station reads them
+    // once for its whole session); nullptr (the default): the run reads the
+    // file at PathText itself.
+    virtual const UpdateFileBytes* FileBytes() { return nullptr; }
+    // The run has ended as `report` says (outcome, message, counts and the
+    // time so far): called once, on the run's thread, just before the final
+    // message box, so that the run is on record while the box is up. Not
+    // called when the load of the file ended the run.
+    virtual void RunEnding(const UpgradeReport& /*report*/) {}
 };
 
 }  // namespace velmorin

@@ -16,7 +16,9 @@ std::unique_ptr<const UpdateImage> LoadFileForUpgrade(UpgradeHost& host, bool al
     host.SetStatusText(std::string(kStatusOpenFile) + path);
     host.ShowStatus(true);
     auto image = std::make_unique<UpdateImage>();
-    check = LoadUpdateImage(PathFromText(path), allowHeaderForm, *image, host);
+    const UpdateFileBytes* pinned = host.FileBytes();
+    check = pinned != nullptr ? LoadUpdateImage(*pinned, allowHeaderForm, *image, host)
+                              : LoadUpdateImage(PathFromText(path), allowHeaderForm, *image, host);
     if (!check.Accepted()) {
         return nullptr;
     }

@@ -86,9 +86,6 @@ public:
           m_observer(observer),
           m_run(run) {}
 
-    // What ended the run before a message box could (the file's rejection).
-    const std::string& Rejection() const { return m_rejection; }
-
     std::string PathText() override { return m_path; }
     // The charger as the table lists it now: each open of the run reaches
     // it under the name it has at that moment.
@@ -117,7 +114,7 @@ public:
         m_lastFollowed = now;
         Follow();
     }
-    void ResetFileInfo(std::string_view reason) override { m_rejection = reason; }
+    void ResetFileInfo(std::string_view /*reason*/) override {}
     void ShowFileInfo(const FileInfoText& /*info*/) override {}
     void ShowMessageBox(std::string_view text, std::string_view caption,
                         MessageIcon icon) override {
@@ -160,7 +157,6 @@ private:
     BatchObserver& m_observer;
     int m_run;
     int m_maximum = 0;
-    std::string m_rejection;
 };
 
 }  // namespace
@@ -174,11 +170,14 @@ struct ChargerBatch::Run {
 };
 
 ChargerBatch::ChargerBatch(BatchSettings settings, LiveDeviceTable& devices,
-                           BatchObserver& observer)
+                           BatchObserver& observer, RunJournal& journal)
     : m_settings(std::move(settings)),
       m_devices(devices),
       m_observer(observer),
-      m_file(UpgradedFile::Describe(m_settings.filePath)) {}
+      m_journal(journal),
+      m_file(m_settings.file != nullptr ? m_settings.file
+                                        : std::make_shared<const PinnedFile>(m_settings.filePath)) {
+}
 
 ChargerBatch::~ChargerBatch() {
     WaitAll();
@@ -234,21 +233,21 @@ void ChargerBatch::Execute(Run& run) {
     // Each run draws its own challenge nonces.
     NonceSource nonces(static_cast<std::uint32_t>(
         std::chrono::steady_clock::now().time_since_epoch().count() + run.number * 7919));
+    RunPlan plan;
+    plan.device = run.device;
+    plan.slot = run.slot;
+    plan.operatorName = m_settings.operatorName;
+    plan.file = m_file;
+    const RunRecord record = RunRecordedUpgrade(
+        host, [&nonces](UpgradeHost& runHost) { return RunUpgradeForSelection(runHost, nonces); },
+        std::move(plan), m_journal);
     BatchResult result;
     result.device = run.device;
     result.slot = run.slot;
-    result.report = RunUpgradeForSelection(host, nonces);
-    result.message = result.report.message;
-    if (result.message.empty()) {
-        result.message = !host.Rejection().empty()          ? host.Rejection()
-                         : !result.report.openError.empty() ? result.report.openError
-                                                            : result.report.fileCheck.openError;
-    }
-    if (!m_settings.ledgerPath.empty()) {
-        result.ledgerError = AppendToLedger(
-            m_settings.ledgerPath, LedgerEntryFor(result.report, run.device, run.slot, m_file,
-                                                  m_settings.operatorName, result.message));
-    }
+    result.runId = record.runId;
+    result.report = record.report;
+    result.message = record.message;
+    result.ledgerError = record.ledgerError;
     m_observer.OnFinished(run.number, result);
     --m_running;
     run.finished = true;

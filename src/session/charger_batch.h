@@ -4,7 +4,9 @@
 // own host, channel, nonces and result, so one failing never stops another.
 // The runs share one device table, rebuilt when the devices change, through
 // which a charger that restarts is found again by its model and serial
-// number. Each finished run adds its line to the history.
+// number. The file is pinned when the batch begins: every charger gets the
+// same bytes, and the history describes them; each run is recorded in the
+// program's journal as it begins and ends.
 #pragma once
 
 #include <atomic>
@@ -25,6 +27,8 @@
 #include "image/file_info_display.h"
 #include "protocol/upgrade_report.h"
 #include "session/device_table.h"
+#include "session/recorded_run.h"
+#include "session/run_journal.h"
 #include "session/upgrade_record.h"
 
 namespace velmorin {
@@ -69,6 +73,7 @@ private:
 struct BatchResult {
     DeviceEntry device;  // as the run began
     std::string slot;    // the position's name, if any
+    std::string runId;   // the run's lines in the history
     UpgradeReport report;
     // The final message: the message box's text, else what ended the run
     // (the file's rejection, why the device did not open).
@@ -89,7 +94,7 @@ public:
     // A message box that the window would show for this run.
     virtual void OnMessage(int /*run*/, std::string_view /*text*/, std::string_view /*caption*/,
                            MessageIcon /*icon*/) {}
-    // The run ended; its line is in the history by now.
+    // The run ended; its outcome line is in the history by now.
     virtual void OnFinished(int run, const BatchResult& result) = 0;
     // Where run `run` records its exchanges with the charger; none by
     // default. Asked once, from the run's thread, as the run begins.
@@ -97,21 +102,26 @@ public:
 };
 
 struct BatchSettings {
-    std::string filePath;              // the update file, as the operator gave it
-    std::filesystem::path ledgerPath;  // the history; empty keeps none
-    std::string operatorName;          // empty: the user's name
+    std::string filePath;      // the update file, as the operator gave it
+    std::string operatorName;  // empty: the user's name
+    // The file read already (to show it before the batch begins); nullptr:
+    // the batch reads `filePath` as it begins.
+    std::shared_ptr<const PinnedFile> file;
 };
 
 class ChargerBatch {
 public:
-    ChargerBatch(BatchSettings settings, LiveDeviceTable& devices, BatchObserver& observer);
+    // Pins the file at once (unless the settings hold it pinned). Runs are
+    // recorded in `journal`.
+    ChargerBatch(BatchSettings settings, LiveDeviceTable& devices, BatchObserver& observer,
+                 RunJournal& journal);
     // Waits for every run to end.
     ~ChargerBatch();
     ChargerBatch(const ChargerBatch&) = delete;
     ChargerBatch& operator=(const ChargerBatch&) = delete;
 
-    // The update file as it was when the batch began.
-    const UpgradedFile& File() const { return m_file; }
+    // The update file as it was when the batch began: what every run sends.
+    const PinnedFile& File() const { return *m_file; }
 
     // Starts upgrading `device` at once on a thread of its own; the run's
     // number (0, 1, ...), which the observer's calls carry.
@@ -129,7 +139,8 @@ private:
     BatchSettings m_settings;
     LiveDeviceTable& m_devices;
     BatchObserver& m_observer;
-    UpgradedFile m_file;
+    RunJournal& m_journal;
+    std::shared_ptr<const PinnedFile> m_file;
     mutable std::mutex m_mutex;
     std::list<std::unique_ptr<Run>> m_runs;
     int m_started = 0;

@@ -4,10 +4,12 @@
 // (ledger_file.cpp).
 #include "session/ledger.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <unordered_map>
 #include <utility>
 
 #include "image/file_path.h"
@@ -18,7 +20,8 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::array<std::pair<LedgerOutcome, std::string_view>, 6> kOutcomeNames{{
+constexpr std::array<std::pair<LedgerOutcome, std::string_view>, 7> kOutcomeNames{{
+    {LedgerOutcome::Started, "started"},
     {LedgerOutcome::Completed, "completed"},
     {LedgerOutcome::FileRejected, "file-rejected"},
     {LedgerOutcome::OpenFailed, "open-failed"},
@@ -30,6 +33,7 @@ constexpr std::array<std::pair<LedgerOutcome, std::string_view>, 6> kOutcomeName
 // The entry's fields by name, in the line's order.
 Json FieldsOf(const LedgerEntry& entry) {
     return Json{
+        {"run_id", entry.runId},
         {"time", entry.time},
         {"station", entry.station},
         {"operator", entry.operatorName},
@@ -195,11 +199,11 @@ std::optional<LedgerEntry> ParseLedgerLine(std::string_view line) {
     }
     LedgerEntry entry;
     const bool readable =
-        Take(object, "time", entry.time) && Take(object, "station", entry.station) &&
-        Take(object, "operator", entry.operatorName) && Take(object, "device", entry.device) &&
-        Take(object, "slot", entry.slot) && Take(object, "model", entry.model) &&
-        Take(object, "serial_number", entry.serialNumber) && Take(object, "file", entry.file) &&
-        Take(object, "file_sha256", entry.fileSha256) &&
+        Take(object, "run_id", entry.runId) && Take(object, "time", entry.time) &&
+        Take(object, "station", entry.station) && Take(object, "operator", entry.operatorName) &&
+        Take(object, "device", entry.device) && Take(object, "slot", entry.slot) &&
+        Take(object, "model", entry.model) && Take(object, "serial_number", entry.serialNumber) &&
+        Take(object, "file", entry.file) && Take(object, "file_sha256", entry.fileSha256) &&
         Take(object, "file_version", entry.fileVersion) &&
         Take(object, "file_type", entry.fileType) && Take(object, "outcome", entry.outcome) &&
         Take(object, "message", entry.message) && Take(object, "error_code", entry.errorCode) &&
@@ -214,71 +218,154 @@ std::optional<LedgerEntry> ParseLedgerLine(std::string_view line) {
     return entry;
 }
 
-LedgerContents ReadLedger(const std::filesystem::path& path) {
-    LedgerContents contents;
+bool ForEachLedgerRun(const std::filesystem::path& path,
+                      const std::function<void(const LedgerEntry&)>& visit,
+                      std::vector<std::string>& warnings, std::string_view serialNumber) {
     std::error_code statusError;
     if (std::filesystem::symlink_status(path, statusError).type() ==
         std::filesystem::file_type::not_found) {
-        return contents;
+        return true;
     }
     UpdateFileReader reader(path);
-    std::string text;
-    if (reader.IsOpen()) {
-        text.resize(static_cast<std::size_t>(reader.Length()));
-        const std::int64_t count = reader.Read(
-            std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(text.data()), text.size()));
-        text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
-    }
     if (!reader.IsOpen()) {
-        contents.warnings.push_back(reader.Error());
-        return contents;
+        warnings.push_back(reader.Error());
+        return false;
     }
     const std::string fileName = TextOfPath(path.filename());
+    // The serial number's field as this tool writes it: a line written so
+    // without it is of another charger (a run's lines all name the same
+    // one) and is passed over unparsed; any other line is parsed.
+    const std::string serialField =
+        serialNumber.empty() ? std::string()
+                             : "\"serial_number\":" +
+                                   Json(std::string(serialNumber))
+                                       .dump(-1, ' ', false, Json::error_handler_t::replace) +
+                                   ",";
+    // Started lines whose outcome has not come yet, by run_id, with their
+    // place in the file.
+    std::unordered_map<std::string, std::pair<std::size_t, LedgerEntry>> open;
     std::size_t lineNumber = 0;
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
+    const auto takeLine = [&](std::string_view line) {
         ++lineNumber;
-        const std::string_view line = std::string_view(text).substr(start, end - start);
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
             // A blank line holds no upgrade (a line written where the file
             // might have ended in a torn one starts with a line end).
-            start = end + 1;
-            continue;
+            return;
+        }
+        if (!serialField.empty() && line.find(serialField) == std::string_view::npos &&
+            line.find("\"serial_number\":\"") != std::string_view::npos) {
+            return;
         }
         // JSON takes a CR before the line end as blank space.
-        if (auto entry = ParseLedgerLine(std::string_view(text).substr(start, end - start))) {
-            contents.entries.push_back(std::move(*entry));
-        } else {
-            contents.warnings.push_back(fileName + " line " + std::to_string(lineNumber) +
-                                        " cannot be read; skipped");
+        std::optional<LedgerEntry> entry = ParseLedgerLine(line);
+        if (!entry) {
+            warnings.push_back(fileName + " line " + std::to_string(lineNumber) +
+                               " cannot be read; skipped");
+            return;
         }
-        start = end + 1;
+        if (!serialNumber.empty() && entry->serialNumber != serialNumber) {
+            return;
+        }
+        if (entry->runId.empty()) {
+            visit(*entry);
+            return;
+        }
+        open.erase(entry->runId);
+        if (entry->outcome == LedgerOutcome::Started) {
+            std::string runId = entry->runId;
+            open.emplace(std::move(runId), std::make_pair(lineNumber, std::move(*entry)));
+        } else {
+            visit(*entry);
+        }
+    };
+
+    constexpr std::size_t kChunk = 64 * 1024;
+    std::vector<std::uint8_t> chunk(kChunk);
+    std::string pending;  // the start of a line the last chunk did not end
+    for (;;) {
+        const std::int64_t count = reader.Read(chunk);
+        if (count < 0) {
+            warnings.push_back(reader.Error());
+            return false;
+        }
+        if (count == 0) {
+            break;
+        }
+        const std::string_view text(reinterpret_cast<const char*>(chunk.data()),
+                                    static_cast<std::size_t>(count));
+        std::size_t start = 0;
+        for (std::size_t end = text.find('\n'); end != std::string_view::npos;
+             end = text.find('\n', start)) {
+            if (pending.empty()) {
+                takeLine(text.substr(start, end - start));
+            } else {
+                pending.append(text.substr(start, end - start));
+                takeLine(pending);
+                pending.clear();
+            }
+            start = end + 1;
+        }
+        pending.append(text.substr(start));
     }
+    if (!pending.empty()) {
+        takeLine(pending);
+    }
+    std::vector<std::pair<std::size_t, LedgerEntry>> unfinished;
+    unfinished.reserve(open.size());
+    for (auto& [runId, run] : open) {
+        unfinished.push_back(std::move(run));
+    }
+    std::sort(unfinished.begin(), unfinished.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [place, run] : unfinished) {
+        run.outcome = LedgerOutcome::Interrupted;
+        run.message = kNoOutcomeRecorded;
+        visit(run);
+    }
+    return true;
+}
+
+LedgerContents ReadLedger(const std::filesystem::path& path) {
+    LedgerContents contents;
+    ForEachLedgerRun(
+        path, [&contents](const LedgerEntry& entry) { contents.entries.push_back(entry); },
+        contents.warnings);
     return contents;
 }
 
-std::string LedgerCsv(const std::vector<LedgerEntry>& entries) {
-    std::string csv;
-    const auto addRow = [&csv](const Json& fields, bool header) {
-        bool first = true;
-        for (const auto& [name, value] : fields.items()) {
-            if (!first) {
-                csv += ',';
-            }
-            first = false;
-            csv += CsvField(header              ? name
-                            : value.is_string() ? value.get<std::string>()
-                                                : value.dump(),
-                            header || value.is_string());
+namespace {
+
+// One CSV row of `fields`: their names for the header, else their values.
+std::string CsvRow(const Json& fields, bool header) {
+    std::string row;
+    bool first = true;
+    for (const auto& [name, value] : fields.items()) {
+        if (!first) {
+            row += ',';
         }
-        csv += "\r\n";
-    };
-    addRow(FieldsOf(LedgerEntry{}), true);
+        first = false;
+        row += CsvField(header              ? name
+                        : value.is_string() ? value.get<std::string>()
+                                            : value.dump(),
+                        header || value.is_string());
+    }
+    return row + "\r\n";
+}
+
+}  // namespace
+
+std::string LedgerCsvHeader() {
+    return CsvRow(FieldsOf(LedgerEntry{}), true);
+}
+
+std::string LedgerCsvRow(const LedgerEntry& entry) {
+    return CsvRow(FieldsOf(entry), false);
+}
+
+std::string LedgerCsv(const std::vector<LedgerEntry>& entries) {
+    std::string csv = LedgerCsvHeader();
     for (const LedgerEntry& entry : entries) {
-        addRow(FieldsOf(entry), false);
+        csv += LedgerCsvRow(entry);
     }
     return csv;
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@ namespace velmorin {
 
 // How an upgrade ended, as the history names it.
 enum class LedgerOutcome {
+    Started,       // "started": the run's first line, as its transfer is about to begin
     Completed,     // "completed"
     FileRejected,  // "file-rejected": the load refused the file
     OpenFailed,    // "open-failed": the device could not be opened
@@ -34,8 +36,9 @@ std::optional<LedgerOutcome> LedgerOutcomeFromName(std::string_view name);
 // One upgrade. Texts are UTF-8; the members are in the order of the line's
 // fields, whose names follow each.
 struct LedgerEntry {
-    std::string time;          // time: UTC, "2026-12-10T16:45:03Z"
-    std::string station;       // station: the computer's host name
+    std::string runId;    // run_id: 32 hex digits, the same on a run's lines; empty on older lines
+    std::string time;     // time: UTC, "2026-12-10T16:45:03Z"
+    std::string station;  // station: the computer's host name
     std::string operatorName;  // operator: the user who ran the upgrade
     std::string device;        // device: as the device list names it
     std::string slot;          // slot: the position's name ("Slot 3"); empty for none
@@ -85,15 +88,32 @@ std::filesystem::path DefaultLedgerPath();
 // the history to PATH: reason". Never throws.
 std::string AppendToLedger(const std::filesystem::path& path, const LedgerEntry& entry);
 
+// The message of a run whose started line has no outcome line after it.
+inline constexpr std::string_view kNoOutcomeRecorded =
+    "no outcome recorded (the program ended during the run)";
+
+// Reads the history at `path` line by line, in memory that does not grow
+// with the file (a run's started line is held only until its outcome line
+// comes), and gives `visit` each run once, folded: the last of a run's
+// lines (by run_id) wins, in the order of those last lines; a run whose
+// started line has no outcome line is given at the end as interrupted, with
+// kNoOutcomeRecorded. A line without a run_id (older files) is a run of its
+// own. A line that cannot be read is skipped with a warning ("history.jsonl
+// line 7 cannot be read; skipped"). Returns false when the file cannot be
+// read at all (the reason as the only warning; nothing visited); a missing
+// file is an empty history.
+// With `serialNumber`, only the runs of chargers with that serial number
+// are visited, and the other lines are passed over without being parsed.
+bool ForEachLedgerRun(const std::filesystem::path& path,
+                      const std::function<void(const LedgerEntry&)>& visit,
+                      std::vector<std::string>& warnings, std::string_view serialNumber = {});
+
 struct LedgerContents {
-    std::vector<LedgerEntry> entries;  // in the file's order
+    std::vector<LedgerEntry> entries;  // folded, as ForEachLedgerRun gives them
     std::vector<std::string> warnings;
 };
 
-// Every readable line of the history. A line that cannot be read is skipped
-// with a warning ("history.jsonl line 7 cannot be read; skipped"); a file
-// that cannot be read gives the reason as the only warning; a missing file
-// is an empty history without a warning.
+// Every run of the history, folded (ForEachLedgerRun), at once.
 LedgerContents ReadLedger(const std::filesystem::path& path);
 
 // The entries as CSV: a header row of the field names, then one row per
@@ -102,6 +122,10 @@ LedgerContents ReadLedger(const std::filesystem::path& path);
 // gains a leading apostrophe so that a spreadsheet shows it instead of
 // working it out as a formula. Rows end in CR LF.
 std::string LedgerCsv(const std::vector<LedgerEntry>& entries);
+// The same in parts, for a history written out as it is read: the header
+// row, and one entry's row.
+std::string LedgerCsvHeader();
+std::string LedgerCsvRow(const LedgerEntry& entry);
 
 // This computer's host name; empty when the system does not say.
 std::string StationName();

@@ -52,7 +52,8 @@ MainWindowLogic::MainWindowLogic(MainWindowView& view, UpgradeRunner& runner,
       m_runner(runner),
       m_applicationName(std::move(applicationName)),
       m_services(std::move(services)),
-      m_nonces(static_cast<std::uint32_t>(std::time(nullptr))) {
+      m_nonces(static_cast<std::uint32_t>(std::time(nullptr))),
+      m_journal(m_services.ledgerPath) {
     if (m_services.watchDevices) {
         m_watcher = std::make_unique<DeviceWatcher>();
     }
@@ -133,17 +134,20 @@ void MainWindowLogic::RunUpgrade(UpgradeRunner::Procedure procedure, bool holdLi
         m_listLive = false;
         m_view.EnableDeviceList(false);
     }
-    m_runDevice.reset();
-    m_runFile.reset();
+    m_runLedgerError.clear();
     if (m_failedTrace) {
         m_failedTrace.reset();
         m_view.ShowSaveTraceButton(false);
     }
     m_runTrace = std::make_unique<WireTrace>();
-    UpgradeRunner::Procedure traced = [procedure = std::move(procedure),
+    // The run pins the file as it begins and is on record before its final
+    // message box.
+    UpgradeRunner::Procedure traced = [this, procedure = std::move(procedure),
                                        trace = m_runTrace.get()](UpgradeHost& host) {
         TracingHost tracing(host, trace);
-        return procedure(tracing);
+        RunRecord record = RunRecordedUpgrade(tracing, procedure, RunPlan{}, m_journal);
+        m_runLedgerError = std::move(record.ledgerError);
+        return record.report;
     };
     m_runner.Start(std::move(traced), *this, [this, holdList](const UpgradeReport& report) {
         m_lastReport = report;
@@ -151,8 +155,10 @@ void MainWindowLogic::RunUpgrade(UpgradeRunner::Procedure procedure, bool holdLi
             m_failedTrace = std::move(m_runTrace);
         }
         m_runTrace.reset();
-        RecordUpgrade(report, m_runDevice.value_or(DeviceEntry{}),
-                      m_runFile.value_or(UpgradedFile{}));
+        if (!m_runLedgerError.empty()) {
+            // The run's outcome stands; only its record is missing.
+            m_view.ShowMessageBox(m_runLedgerError, m_applicationName, MessageIcon::Exclamation);
+        }
         if (holdList) {
             m_listLive = true;
             m_view.EnableDeviceList(true);
@@ -180,18 +186,6 @@ void MainWindowLogic::OnSaveTrace() {
     if (!error.empty()) {
         m_view.ShowMessageBox("cannot write the trace to " + path + ": " + error, m_applicationName,
                               MessageIcon::Exclamation);
-    }
-}
-
-void MainWindowLogic::RecordUpgrade(const UpgradeReport& report, const DeviceEntry& device,
-                                    const UpgradedFile& file) {
-    if (m_services.ledgerPath.empty()) {
-        return;
-    }
-    const std::string failure =
-        AppendToLedger(m_services.ledgerPath, LedgerEntryFor(report, device, {}, file, {}));
-    if (!failure.empty()) {
-        m_view.ShowMessageBox(failure, m_applicationName, MessageIcon::Exclamation);
     }
 }
 
@@ -223,20 +217,11 @@ void MainWindowLogic::TakeDownloadedFile(const std::string& path) {
 }
 
 std::string MainWindowLogic::PathText() {
-    std::string text = m_view.PathText();
-    if (m_upgrading && !m_runFile && !m_services.ledgerPath.empty()) {
-        // The file as the run first reads its name, for the history.
-        m_runFile = UpgradedFile::Describe(text);
-    }
-    return text;
+    return m_view.PathText();
 }
 
 DeviceEntry MainWindowLogic::SelectedEntry() {
-    DeviceEntry entry = m_table.At(m_view.SelectedDeviceLine());
-    if (m_upgrading && !m_runDevice) {
-        m_runDevice = entry;  // the charger as the run first reads it, for the history
-    }
-    return entry;
+    return m_table.At(m_view.SelectedDeviceLine());
 }
 
 std::vector<DeviceEntry> MainWindowLogic::ListedEntries() {

@@ -25,6 +25,8 @@
 #include "session/device_table.h"
 #include "session/ledger.h"
 #include "session/main_window_view.h"
+#include "session/recorded_run.h"
+#include "session/run_journal.h"
 #include "session/upgrade_record.h"
 #include "session/upgrade_runner.h"
 
@@ -39,7 +41,7 @@ struct MainWindowServices {
         fetchCatalogue = [](const auto& report) { return FetchCatalogue(report); };
     // Follows device changes (tests of the rules turn it off).
     bool watchDevices = true;
-    // Where every upgrade adds its line; empty keeps no history.
+    // Where every upgrade adds its lines; empty keeps no history.
     std::filesystem::path ledgerPath = DefaultLedgerPath();
 };
 
@@ -82,6 +84,9 @@ public:
     const WireTrace* LastFailedTrace() const { return m_failedTrace.get(); }
     bool FileAccepted() const { return m_fileAccepted; }
     const DeviceTable& Devices() const { return m_table; }
+    // The program is asked to end: the run under way, if any, is recorded
+    // as interrupted, with how far it got. Safe from any thread.
+    ClosedRuns CloseRuns(std::string_view message) { return m_journal.CloseAll(message); }
 
     // The header check of the path field; true when the file was accepted.
     bool CheckFile();
@@ -90,10 +95,6 @@ public:
 
 private:
     void RunUpgrade(UpgradeRunner::Procedure procedure, bool holdList);
-    // Adds the run's line to the history; a failure to is shown, and the
-    // run's outcome stays what it was.
-    void RecordUpgrade(const UpgradeReport& report, const DeviceEntry& device,
-                       const UpgradedFile& file);
 
     // UpgradeHost, on the view's thread.
     std::string PathText() override;
@@ -124,9 +125,10 @@ private:
     bool m_fileAccepted = false;
     bool m_upgrading = false;
     UpgradeReport m_lastReport;
-    // What the run under way upgrades, as it first read them.
-    std::optional<DeviceEntry> m_runDevice;
-    std::optional<UpgradedFile> m_runFile;
+    RunJournal m_journal;
+    // Why the history could not take the last run's lines (empty: it did);
+    // written by the run's thread before its end is posted.
+    std::string m_runLedgerError;
     // Every run records its wire trace in memory; the trace of one that did
     // not complete is kept for Save trace....
     std::unique_ptr<WireTrace> m_runTrace;

@@ -3,10 +3,14 @@
 #include "session/station.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
 #include "image/file_path.h"
+#include "protocol/hid_upgrade.h"
+#include "session/upgrade_dispatch.h"
 
 namespace velmorin {
 namespace {
@@ -87,20 +91,50 @@ std::string_view StationStateName(StationState state) {
         return "failed";
     case StationState::Skipped:
         return "skipped";
+    case StationState::BusyElsewhere:
+        return "busy elsewhere";
     }
     return "waiting";
 }
 
-std::string StationKey(const DeviceEntry& device) {
-    return device.serialText.empty() ? "\n" + device.deviceName
-                                     : device.modelText + "\n" + device.serialText;
+namespace {
+
+// How long a charger without a serial number that completed is taken to be
+// restarting into its new firmware: a device that comes back at its place
+// within this time is that charger, not the next one.
+constexpr auto kRestartAfterCompletion = std::chrono::seconds(30);
+// How long a serial charger whose port another program held waits before it
+// is tried again (a port cannot be asked who holds it without opening it).
+constexpr auto kBusyPortRetry = std::chrono::seconds(5);
+
+// The same place on the line: where it is plugged in, else its device name.
+bool SamePlace(const DeviceEntry& a, const DeviceEntry& b) {
+    if (!a.physicalPath.empty() || !b.physicalPath.empty()) {
+        return a.physicalPath == b.physicalPath;
+    }
+    return a.deviceName == b.deviceName;
 }
 
-Station::Station(StationSettings settings, LiveDeviceTable& devices, StationListener& listener)
+// One charger found again: model and serial number alike (both have one),
+// or, without a serial number, the same place.
+bool SameChargerAgain(const DeviceEntry& known, const DeviceEntry& listed) {
+    if (known.modelText != listed.modelText || known.serialText != listed.serialText) {
+        return false;
+    }
+    return !known.serialText.empty() || SamePlace(known, listed);
+}
+
+}  // namespace
+
+Station::Station(StationSettings settings, LiveDeviceTable& devices, StationListener& listener,
+                 RunJournal& journal)
     : m_settings(std::move(settings)),
       m_devices(devices),
       m_listener(listener),
-      m_batch(m_settings.batch, devices, *this) {}
+      m_batch(m_settings.batch, devices, *this, journal) {
+    m_completions = std::make_unique<LedgerCompletions>(journal.LedgerPath(),
+                                                        m_batch.File().Description().sha256);
+}
 
 Station::~Station() {
     StopStarting();
@@ -115,77 +149,161 @@ void Station::Scan() {
     m_devices.Refresh();
     const std::vector<DeviceEntry> entries = m_devices.Entries();
     const std::lock_guard lock(m_mutex);
-    std::vector<bool> listed(m_chargers.size(), false);
-    for (const DeviceEntry& entry : entries) {
-        // The station upgrades chargers; plain serial ports are not its own.
-        if (entry.IsPlainPort()) {
+    NoticeFileChange();
+    std::vector<bool> taken(entries.size(), false);
+    std::vector<bool> seen(m_chargers.size(), false);
+    // The station upgrades chargers; plain serial ports are not its own.
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        taken[e] = entries[e].IsPlainPort();
+    }
+    // A charger still listed as it was.
+    for (std::size_t c = 0; c < m_chargers.size(); ++c) {
+        if (!m_chargers[c].present) {
             continue;
         }
-        const std::string key = StationKey(entry);
-        std::size_t index = 0;
-        while (index < m_chargers.size() && m_chargers[index].key != key) {
-            ++index;
-        }
-        if (index == m_chargers.size()) {
-            StationCharger charger;
-            charger.key = key;
-            charger.device = entry;
-            charger.slot = m_settings.slotNames.NameFor(entry);
-            charger.label = !charger.slot.empty() ? charger.slot : entry.deviceName;
-            charger.present = false;  // so that it counts as arriving below
-            charger.state = ModelWanted(entry) ? StationState::Waiting : StationState::Skipped;
-            if (charger.state == StationState::Skipped) {
-                charger.message = "not a " + m_settings.model;
-            } else if (std::find(m_settings.doneBefore.begin(), m_settings.doneBefore.end(), key) !=
-                       m_settings.doneBefore.end()) {
-                charger.state = StationState::Done;
-                charger.message = "done before";
+        for (std::size_t e = 0; e < entries.size(); ++e) {
+            if (!taken[e] && entries[e].SameDevice(m_chargers[c].device)) {
+                taken[e] = true;
+                seen[c] = true;
+                break;
             }
-            m_chargers.push_back(std::move(charger));
-            listed.push_back(false);
-        }
-        listed[index] = true;
-        StationCharger& charger = m_chargers[index];
-        const bool arrived = !charger.present;
-        const bool renamed = charger.device.deviceName != entry.deviceName;
-        charger.present = true;
-        if (charger.state != StationState::Upgrading) {
-            charger.device = entry;
-            if (renamed) {
-                charger.slot = m_settings.slotNames.NameFor(entry);
-                charger.label = !charger.slot.empty() ? charger.slot : entry.deviceName;
-            }
-        }
-        // A failed charger is started again only once it came back after
-        // being away; a finished one keeps its state when it restarts.
-        const bool due = m_starting && charger.state == StationState::Waiting;
-        if (due) {
-            charger.state = StationState::Upgrading;
-            charger.step.clear();
-            charger.position = 0;
-            charger.maximum = 0;
-            charger.message.clear();
-            ++charger.runs;
-            const int run = m_batch.Start(charger.device, charger.slot);
-            m_runCharger[run] = index;
-        }
-        if (due || arrived || renamed) {
-            m_listener.OnChargerChanged(charger);
         }
     }
-    for (std::size_t index = 0; index < m_chargers.size(); ++index) {
-        StationCharger& charger = m_chargers[index];
-        if (listed[index] || !charger.present) {
+    // A charger under a run that is listed under another name (a HID
+    // charger that restarted into its bootloader): the run follows it.
+    for (std::size_t c = 0; c < m_chargers.size(); ++c) {
+        StationCharger& charger = m_chargers[c];
+        if (seen[c] || !charger.present || charger.state != StationState::Upgrading) {
             continue;
         }
-        // Away: a restart during or after a run, or unplugged. A failed
-        // charger that comes back is tried again.
+        for (std::size_t e = 0; e < entries.size(); ++e) {
+            if (!taken[e] && SameChargerAgain(charger.device, entries[e])) {
+                taken[e] = true;
+                seen[c] = true;
+                charger.device = entries[e];
+                break;
+            }
+        }
+    }
+    // Away: a restart during or after a run, or unplugged. A failed charger
+    // that comes back is tried again.
+    for (std::size_t c = 0; c < m_chargers.size(); ++c) {
+        StationCharger& charger = m_chargers[c];
+        if (seen[c] || !charger.present) {
+            continue;
+        }
         charger.present = false;
-        if (charger.state == StationState::Failed) {
+        if (charger.state == StationState::Failed || charger.state == StationState::BusyElsewhere) {
             charger.state = StationState::Waiting;
         }
-        m_listener.OnChargerChanged(charger);
+        m_listener.OnChargerChanged(charger, StationChange::Left);
     }
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        if (!taken[e]) {
+            StationCharger& charger = Arrive(entries[e]);
+            m_listener.OnChargerChanged(charger, StationChange::Arrived);
+        }
+    }
+    for (StationCharger& charger : m_chargers) {
+        StartIfDue(charger);
+    }
+}
+
+StationCharger& Station::Arrive(const DeviceEntry& entry) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto place = [this](StationCharger& charger, const DeviceEntry& device) {
+        charger.device = device;
+        charger.slot = m_settings.slotNames.NameFor(device);
+        charger.label = !charger.slot.empty() ? charger.slot : device.deviceName;
+        charger.present = true;
+    };
+    for (StationCharger& charger : m_chargers) {
+        if (charger.present || !SameChargerAgain(charger.device, entry)) {
+            continue;
+        }
+        // With a serial number it is this charger back. Without one, only a
+        // charger under a run, or the restart right after its completed
+        // run, is taken to be the one that left; anything else is the next
+        // charger put in the same place.
+        const bool back = !entry.serialText.empty() || charger.state == StationState::Upgrading ||
+                          (charger.completed && charger.state == StationState::Done &&
+                           now < charger.restartExpectedUntil);
+        if (back) {
+            charger.restartExpectedUntil = {};
+            place(charger, entry);
+            return charger;
+        }
+    }
+    StationCharger charger;
+    charger.id = static_cast<int>(m_chargers.size()) + 1;
+    place(charger, entry);
+    if (!ModelWanted(entry)) {
+        charger.state = StationState::Skipped;
+        charger.message = "not a " + m_settings.model;
+    }
+    m_chargers.push_back(std::move(charger));
+    return m_chargers.back();
+}
+
+// Another charger listed now carries the same model and serial number: the
+// history cannot tell which of them completed.
+bool Station::KeyPresentElsewhere(const StationCharger& charger) const {
+    for (const StationCharger& other : m_chargers) {
+        if (other.id != charger.id && other.present &&
+            other.device.modelText == charger.device.modelText &&
+            other.device.serialText == charger.device.serialText) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Station::StartIfDue(StationCharger& charger) {
+    if (!m_starting || !charger.present ||
+        (charger.state != StationState::Waiting && charger.state != StationState::BusyElsewhere)) {
+        return;
+    }
+    if (!m_settings.again && !charger.completed && !KeyPresentElsewhere(charger)) {
+        if (const auto before = m_completions->Find(charger.device)) {
+            charger.state = StationState::Done;
+            charger.doneBefore = true;
+            charger.message = "done before (" + before->time + ", " + before->station + ")";
+            m_listener.OnChargerChanged(charger, StationChange::State);
+            return;
+        }
+    }
+    const bool wasBusy = charger.state == StationState::BusyElsewhere;
+    std::string holder;
+    const bool held = IsHidDeviceName(charger.device.deviceName)
+                          ? HidChargerHeldElsewhere(charger.device, holder)
+                          : wasBusy && std::chrono::steady_clock::now() < charger.busyUntil;
+    if (held) {
+        if (!wasBusy) {
+            charger.state = StationState::BusyElsewhere;
+            charger.message = "busy elsewhere: " + holder + " is upgrading it";
+            m_listener.OnChargerChanged(charger, StationChange::State);
+        }
+        return;
+    }
+    charger.state = StationState::Upgrading;
+    charger.step.clear();
+    charger.position = 0;
+    charger.maximum = 0;
+    charger.message.clear();
+    ++charger.runs;
+    const int run = m_batch.Start(charger.device, charger.slot);
+    m_runCharger[run] = charger.id;
+    m_listener.OnChargerChanged(charger, StationChange::Started);
+}
+
+void Station::NoticeFileChange() {
+    if (m_fileChangeTold || !m_batch.File().ChangedOnDisk()) {
+        return;
+    }
+    m_fileChangeTold = true;
+    m_listener.OnNotice("the file changed on disk; still writing " +
+                        m_batch.File().Description().version +
+                        " as shown; Stop and Start to take the new one");
 }
 
 void Station::StopStarting() {
@@ -202,22 +320,15 @@ StationTally Station::Tally() const {
     const std::lock_guard lock(m_mutex);
     StationTally tally;
     for (const StationCharger& charger : m_chargers) {
-        switch (charger.state) {
-        case StationState::Done:
-            ++tally.done;
-            break;
-        case StationState::Failed:
-            ++tally.failed;
-            break;
-        case StationState::Upgrading:
-            ++tally.inProgress;
-            break;
-        case StationState::Skipped:
-            ++tally.skipped;
-            break;
-        case StationState::Waiting:
-            break;
-        }
+        tally.done += charger.completed ? 1 : 0;
+        tally.failed += charger.failedRuns > 0 && !charger.completed ? 1 : 0;
+        tally.failedRuns += charger.failedRuns;
+        tally.inProgress += charger.state == StationState::Upgrading ? 1 : 0;
+        tally.skipped +=
+            charger.state == StationState::Skipped || (charger.doneBefore && !charger.completed)
+                ? 1
+                : 0;
+        tally.busy += charger.state == StationState::BusyElsewhere ? 1 : 0;
     }
     return tally;
 }
@@ -229,14 +340,17 @@ std::vector<StationCharger> Station::Chargers() const {
 
 StationCharger* Station::ChargerOfRun(int run) {
     const auto found = m_runCharger.find(run);
-    return found == m_runCharger.end() ? nullptr : &m_chargers[found->second];
+    if (found == m_runCharger.end()) {
+        return nullptr;
+    }
+    return &m_chargers[static_cast<std::size_t>(found->second - 1)];
 }
 
 void Station::OnStatus(int run, const std::string& text) {
     const std::lock_guard lock(m_mutex);
     if (StationCharger* charger = ChargerOfRun(run)) {
         charger->step = text;
-        m_listener.OnChargerChanged(*charger);
+        m_listener.OnChargerChanged(*charger, StationChange::Step);
     }
 }
 
@@ -245,7 +359,7 @@ void Station::OnProgress(int run, int position, int maximum) {
     if (StationCharger* charger = ChargerOfRun(run)) {
         charger->position = position;
         charger->maximum = maximum;
-        m_listener.OnChargerChanged(*charger);
+        m_listener.OnChargerChanged(*charger, StationChange::Progress);
     }
 }
 
@@ -263,16 +377,35 @@ void Station::OnFinished(int run, const BatchResult& result) {
     if (charger == nullptr) {
         return;
     }
+    m_runCharger.erase(run);
     charger->lastResult = result;
     charger->message = result.message;
-    charger->state = result.report.outcome == UpgradeOutcome::Completed ? StationState::Done
-                                                                        : StationState::Failed;
-    if (charger->state == StationState::Done) {
+    const UpgradeReport& report = result.report;
+    bool countReached = false;
+    if (report.outcome == UpgradeOutcome::Completed) {
+        charger->state = StationState::Done;
+        charger->completed = true;
         charger->position = charger->maximum;
+        if (charger->device.serialText.empty() && IsHidDeviceName(charger->device.deviceName)) {
+            charger->restartExpectedUntil =
+                std::chrono::steady_clock::now() + kRestartAfterCompletion;
+        }
+        countReached = ++m_completedRuns == m_settings.stopAfter;
+    } else if (report.outcome == UpgradeOutcome::OpenFailed && report.openErrno == EBUSY) {
+        // Another run holds it: not this charger's failure.
+        charger->state = StationState::BusyElsewhere;
+        charger->busyUntil = std::chrono::steady_clock::now() + kBusyPortRetry;
+    } else {
+        charger->state = StationState::Failed;
+        ++charger->failedRuns;
     }
-    m_runCharger.erase(run);
-    m_listener.OnRunFinished(*charger);
-    m_listener.OnChargerChanged(*charger);
+    m_listener.OnChargerChanged(*charger, StationChange::Finished);
+    if (countReached) {
+        m_starting = false;
+        m_listener.OnNotice("Count reached: " + std::to_string(m_completedRuns) +
+                            (m_completedRuns == 1 ? " charger" : " chargers") +
+                            " upgraded; no charger is started any more.");
+    }
 }
 
 }  // namespace velmorin

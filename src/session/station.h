@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: MIT
 // The production line's station: every charger that arrives is upgraded at
-// once with the chosen file, in parallel with the others. A charger that
-// completed in this session (same model and serial number) is shown as done
-// and never upgraded again when it restarts and comes back; one that failed
-// is tried again only after it was unplugged and plugged back. Chargers of
-// another model than the one asked for are shown as skipped. The station
-// keeps one record per charger (a tile of the station window, a line of the
-// terminal) and a tally. Toolkit-free: the window and velmorin-cli drive it.
+// once with the file pinned when the session began, in parallel with the
+// others. A charger is done only when this station, or this computer's
+// history, knows that this very charger (model and serial number) completed
+// with these bytes; then it is never upgraded again when it restarts and
+// comes back. A charger without a serial number cannot be known again: it is
+// upgraded on each arrival, except the restart that follows its own
+// completed run at the same place. One that failed is tried again only after
+// it was unplugged and plugged back; one that another run holds waits until
+// it is free. Chargers of another model than the one asked for are skipped.
+// The station keeps one record per charger (a tile of the station window, a
+// line of the terminal), its events and the session's tally. Toolkit-free:
+// the windows and velmorin-cli only render it.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -19,6 +25,8 @@
 #include <vector>
 
 #include "session/charger_batch.h"
+#include "session/ledger_completions.h"
+#include "session/run_journal.h"
 
 namespace velmorin {
 
@@ -46,18 +54,20 @@ private:
 };
 
 enum class StationState {
-    Waiting,    // listed, not started yet (a failed one back before its retry)
-    Upgrading,  // a run is on
-    Done,       // completed with this file in this session
-    Failed,     // the run failed; retried after it is unplugged and plugged back
-    Skipped,    // another model than the one asked for
+    Waiting,        // listed, not started yet (a failed one back before its retry)
+    Upgrading,      // a run is on
+    Done,           // completed with this file: in this session, or before (the history)
+    Failed,         // the run failed; retried after it is unplugged and plugged back
+    Skipped,        // another model than the one asked for
+    BusyElsewhere,  // another run (another station on this computer) holds it
 };
 
 std::string_view StationStateName(StationState state);
 
-// One charger as the station shows it.
+// One charger as the station shows it. Two devices listed at the same time
+// are two chargers, whatever their serial numbers say.
 struct StationCharger {
-    std::string key;    // what tells it from the others: model and serial number, else its name
+    int id = 0;         // the record's number in this session, in order of arrival
     std::string label;  // its slot's name, else its device name
     DeviceEntry device;
     std::string slot;
@@ -66,26 +76,54 @@ struct StationCharger {
     std::string step;     // the run's last status text
     int position = 0;     // the transfer's progress: position of maximum
     int maximum = 0;
-    std::string message;  // how its last run ended
-    int runs = 0;         // runs started for it in this session
+    std::string message;      // how its last run ended, or why it is not started
+    int runs = 0;             // runs started for it in this session
+    int failedRuns = 0;       // of those, runs that failed
+    bool completed = false;   // a run of this session completed it
+    bool doneBefore = false;  // the history says it completed with this file before
     std::optional<BatchResult> lastResult;
+    // A charger without a serial number that comes back at its place before
+    // this is its own restart after its completed run.
+    std::chrono::steady_clock::time_point restartExpectedUntil{};
+    // A serial charger whose port was held is tried again after this.
+    std::chrono::steady_clock::time_point busyUntil{};
 };
 
+// The session's count, for the shift.
 struct StationTally {
-    int done = 0;
-    int failed = 0;
+    int done = 0;        // chargers completed in this session
+    int failed = 0;      // chargers that failed and never completed
+    int failedRuns = 0;  // runs that failed
     int inProgress = 0;
-    int skipped = 0;
+    int skipped = 0;  // chargers not upgraded: another model, or done before
+    int busy = 0;     // chargers held by another run now
+
+    bool operator==(const StationTally&) const = default;
+    // The station's exit status: 0 when no charger failed, else 1.
+    int ExitStatus() const { return failed == 0 ? 0 : 1; }
 };
 
 struct StationSettings {
     BatchSettings batch;
     std::string model;  // only chargers whose model text holds this; empty: every charger
     SlotNames slotNames;
-    // Chargers (StationKey) that completed with this file at this station
-    // before it was stopped and started again: shown as done when they
-    // arrive, and never upgraded again.
-    std::vector<std::string> doneBefore;
+    // The station stops starting chargers after this many completions; 0:
+    // never.
+    int stopAfter = 0;
+    // Chargers that the history shows completed with this file are
+    // upgraded again.
+    bool again = false;
+};
+
+// What happened to a charger.
+enum class StationChange {
+    Arrived,   // listed (first or again)
+    Left,      // no longer listed
+    Started,   // a run began
+    Step,      // the run's status text changed
+    Progress,  // the transfer moved on
+    Finished,  // a run ended; `lastResult` holds how
+    State,     // not started after all: done before, or busy elsewhere
 };
 
 // What the station tells its window or terminal. Calls come from any
@@ -93,29 +131,34 @@ struct StationSettings {
 class StationListener {
 public:
     virtual ~StationListener() = default;
-    // A charger's record changed (it arrived, left, started, moved on).
-    virtual void OnChargerChanged(const StationCharger& charger) = 0;
+    virtual void OnChargerChanged(const StationCharger& charger, StationChange change) = 0;
     // A run's message box (the window shows it on the tile, the terminal
     // prints it).
     virtual void OnRunMessage(const StationCharger& /*charger*/, std::string_view /*text*/,
                               std::string_view /*caption*/, MessageIcon /*icon*/) {}
-    // A run ended; `charger` holds its result.
-    virtual void OnRunFinished(const StationCharger& /*charger*/) {}
+    // Something the operator should know of the session (the file changed
+    // on disk, the count was reached).
+    virtual void OnNotice(std::string_view /*text*/) {}
 };
 
 class Station : private BatchObserver {
 public:
-    Station(StationSettings settings, LiveDeviceTable& devices, StationListener& listener);
+    // Pins the file; the runs are recorded in `journal`, whose history also
+    // tells which chargers completed with this file before.
+    Station(StationSettings settings, LiveDeviceTable& devices, StationListener& listener,
+            RunJournal& journal);
     // Waits for the runs under way.
     ~Station() override;
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    const UpgradedFile& File() const { return m_batch.File(); }
+    // The file every run of this session sends.
+    const PinnedFile& File() const { return m_batch.File(); }
 
     // Looks at the device list as it stands (after a Refresh of the table
     // when the devices changed): starts each charger that is due, marks the
-    // ones that left. Call it on every device change and now and then.
+    // ones that left, and notices a change of the file on disk. Call it on
+    // every device change and now and then.
     void Scan();
     // No charger is started any more; the runs under way go on.
     void StopStarting();
@@ -134,20 +177,23 @@ private:
     void OnFinished(int run, const BatchResult& result) override;
     StationCharger* ChargerOfRun(int run);
     bool ModelWanted(const DeviceEntry& device) const;
+    StationCharger& Arrive(const DeviceEntry& entry);
+    void StartIfDue(StationCharger& charger);
+    bool KeyPresentElsewhere(const StationCharger& charger) const;
+    void NoticeFileChange();
 
     StationSettings m_settings;
     LiveDeviceTable& m_devices;
     StationListener& m_listener;
     mutable std::recursive_mutex m_mutex;
-    std::vector<StationCharger> m_chargers;   // in order of arrival
-    std::map<int, std::size_t> m_runCharger;  // run number -> index in m_chargers
+    std::vector<StationCharger> m_chargers;  // in order of arrival
+    std::map<int, int> m_runCharger;         // run number -> charger id
+    std::unique_ptr<LedgerCompletions> m_completions;
     bool m_starting = true;
+    bool m_fileChangeTold = false;
+    int m_completedRuns = 0;
     // Last; it waits for the runs, whose calls reach the members above.
     ChargerBatch m_batch;
 };
-
-// What tells one charger from another at the station: model and serial
-// number, else (no serial number) its device name.
-std::string StationKey(const DeviceEntry& device);
 
 }  // namespace velmorin

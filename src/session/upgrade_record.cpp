@@ -2,43 +2,91 @@
 // Ledger entries out of upgrade reports.
 #include "session/upgrade_record.h"
 
+#include <utility>
+
 #include "image/code_page.h"
 #include "image/file_path.h"
 #include "image/sha256.h"
 #include "image/update_image.h"
 
 namespace velmorin {
-namespace {
-
-// Keeps the texts that the header check shows.
-class CapturedFileInfo : public FileInfoDisplay {
-public:
-    void ResetFileInfo(std::string_view /*reason*/) override {}
-    void ShowFileInfo(const FileInfoText& info) override { shown = info; }
-    void ShowMessageBox(std::string_view /*text*/, std::string_view /*caption*/,
-                        MessageIcon /*icon*/) override {}
-    FileInfoText shown;
-};
-
-}  // namespace
 
 std::string_view ToolVersion() {
     return VELMORIN_VERSION;
 }
 
-UpgradedFile UpgradedFile::Describe(const std::string& path) {
+UpgradedFile UpgradedFile::Of(std::string path, const UpdateFileBytes& bytes) {
     UpgradedFile file;
-    file.path = path;
-    const std::filesystem::path where = PathFromText(path);
-    file.sha256 = Sha256HexOfFile(where);
-    CapturedFileInfo display;
+    file.path = std::move(path);
+    if (!bytes.read.Accepted()) {
+        return file;
+    }
+    file.sha256 = Sha256Hex(bytes.bytes);
     UpdateImage image;
-    if (CheckUpdateFile(where, image, display).Accepted()) {
-        file.version = display.shown.version;
-        file.type = display.shown.type;
-        file.memo = display.shown.memo;
+    if (CheckUpdateHeader(bytes.bytes, bytes.bytes.size(), image).Accepted()) {
+        const FileInfoText info = FileInfoTextOf(image.Header());
+        file.version = info.version;
+        file.type = info.type;
+        file.memo = info.memo;
     }
     return file;
+}
+
+PinnedFile::PinnedFile(std::string path) {
+    const std::filesystem::path where = PathFromText(path);
+    m_stamp = StampOf(where);
+    m_bytes = ReadUpdateFileBytes(where);
+    m_description = UpgradedFile::Of(std::move(path), m_bytes);
+    if (m_bytes.read.Accepted()) {
+        UpdateImage image;
+        m_header = CheckUpdateHeader(m_bytes.bytes, m_bytes.bytes.size(), image);
+    } else {
+        m_header = m_bytes.read;
+    }
+}
+
+PinnedFile::Stamp PinnedFile::StampOf(const std::filesystem::path& where) {
+    Stamp stamp;
+    std::error_code error;
+    stamp.size = std::filesystem::file_size(where, error);
+    if (error) {
+        return stamp;
+    }
+    stamp.changed = std::filesystem::last_write_time(where, error);
+    stamp.present = !error;
+    return stamp;
+}
+
+std::string PinnedFile::Rejection() const {
+    switch (m_header.result) {
+    case ImageLoadResult::Loaded:
+        return {};
+    case ImageLoadResult::CannotOpen:
+        return m_header.openError;
+    case ImageLoadResult::TooBig:
+        return std::string(kTextFileBig);
+    case ImageLoadResult::Empty:
+    case ImageLoadResult::FormatError:
+        break;
+    }
+    return std::string(kTextFileFormatError);
+}
+
+bool PinnedFile::ChangedOnDisk() const {
+    const std::lock_guard lock(m_mutex);
+    if (m_changed) {
+        return true;
+    }
+    const std::filesystem::path where = PathFromText(m_description.path);
+    const Stamp now = StampOf(where);
+    if (now == m_stamp) {
+        return false;
+    }
+    // Touched or copied over with the same bytes is no change.
+    const UpdateFileBytes again = ReadUpdateFileBytes(where);
+    m_changed = again.read.result != m_bytes.read.result || again.bytes != m_bytes.bytes;
+    m_stamp = now;
+    return m_changed;
 }
 
 LedgerOutcome LedgerOutcomeOf(UpgradeOutcome outcome) {

@@ -93,7 +93,8 @@ TEST_F(HistoryCommandTest, ShowsEveryReadableLineInEachForm) {
 
     const auto csv = History({"--csv"});
     EXPECT_EQ(csv.exitCode, 0) << csv.err;
-    EXPECT_EQ(csv.out.rfind("time,station,operator,device,slot,model,serial_number,file,", 0), 0u)
+    EXPECT_EQ(
+        csv.out.rfind("run_id,time,station,operator,device,slot,model,serial_number,file,", 0), 0u)
         << csv.out;
     EXPECT_NE(csv.out.find(",failed,\"Error, \"\"code\"\" 5\nnext\",0,1,"), std::string::npos)
         << csv.out;

@@ -205,10 +205,13 @@ TEST_F(StationCommandTest, UpgradesEachChargerOnceAndNotAgainWhenItComesBack) {
     }
     EXPECT_FALSE(Only(events, "progress", "HB000002").empty());
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(
-        events.back(),
-        (nlohmann::json{
-            {"event", "tally"}, {"done", 2}, {"failed", 0}, {"in_progress", 0}, {"skipped", 0}}));
+    EXPECT_EQ(events.back(), (nlohmann::json{{"event", "tally"},
+                                             {"done", 2},
+                                             {"failed", 0},
+                                             {"failed_runs", 0},
+                                             {"in_progress", 0},
+                                             {"skipped", 0},
+                                             {"busy", 0}}));
     const auto history = History();
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].operatorName, "Line 4");
@@ -331,7 +334,11 @@ TEST_F(StationCommandTest, CtrlCLetsTheRunUnderWayEndAndASecondEndsAtOnce) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.interrupts);
-        StationProgram station({file}, Dir());
+        // The second station upgrades the charger that the first completed
+        // with this file only when asked to.
+        StationProgram station(row.interrupts == 1 ? std::vector<std::string>{file}
+                                                   : std::vector<std::string>{file, "--again"},
+                               Dir());
         ASSERT_TRUE(station.WaitFor([&station] {
             return station.Out().find("COM201: progress: 20%") != std::string::npos;
         })) << station.Out()
@@ -352,13 +359,18 @@ TEST_F(StationCommandTest, CtrlCLetsTheRunUnderWayEndAndASecondEndsAtOnce) {
             << station.Out();
     }
     // The run that finished left its line; the one cut off, a line that
-    // says it was interrupted.
+    // says it was interrupted and how far it got.
     const auto history = History();
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0].outcome, LedgerOutcome::Completed);
     EXPECT_EQ(history[1].outcome, LedgerOutcome::Interrupted);
     EXPECT_EQ(history[1].device, "COM201");
     EXPECT_EQ(history[1].fileSha256.size(), 64u);
+    EXPECT_NE(history[0].runId, history[1].runId);
+    EXPECT_GE(history[1].attempts, 1);
+    EXPECT_GE(history[1].frames, 200u);  // past 20 % of its 1024 frames
+    EXPECT_GT(history[1].elapsedMs, 0u);
+    EXPECT_NE(history[1].time, "");
     EXPECT_TRUE(ReadLedger(m_state.Path() / "velmorin" / "history.jsonl").warnings.empty());
 
     const auto again = testing::RunProgram({VELMORIN_CLI, "update", file, "--device", "COM201"});

@@ -15,6 +15,7 @@
 #include "device/device_channel.h"
 #include "image/update_sealer.h"
 #include "session/ledger.h"
+#include "session/run_journal.h"
 #include "support/test_support.h"
 
 namespace velmorin {
@@ -81,6 +82,50 @@ TEST_F(CliUpdateTest, UpgradesBothKindsOfCharger) {
     EXPECT_EQ(json["payload_bytes"], 2048);
     EXPECT_EQ(json["message"].get<std::string>().rfind("Upgrade completion! (", 0), 0u);
     EXPECT_EQ(Received("hid.bin"), m_payload);
+}
+
+// A HID charger without a serial number is known by its model and its name
+// alone. While it restarts into its bootloader its name (HIDn) moves to the
+// charger listed after it, of another model; the run waits for it to come
+// back under that name and never talks to the neighbour.
+TEST_F(CliUpdateTest, HidChargerWithoutSerialNumberIsAwaitedAndItsNeighbourLeftAlone) {
+    const BackgroundProgram unnumbered(
+        {VELMORIN_SIM, "hid", "--dir", Dir(), "--name", "chargerA", "--serial-number", "",
+         "--model-code", "0x2A", "--absence-ms", "2500", "--save", Dir() + "/unnumbered.bin"});
+    auto neighbour = std::make_unique<BackgroundProgram>(
+        std::vector<std::string>{VELMORIN_SIM, "hid", "--dir", Dir(), "--name", "chargerB",
+                                 "--product", "Varno Kestrion Y", "--serial-number", "HY000777",
+                                 "--model-code", "0x2B", "--report", Dir() + "/neighbour.json"});
+    ASSERT_TRUE(testing::WaitForFile(m_directory.Path() / "chargerA.json"));
+    ASSERT_TRUE(testing::WaitForFile(m_directory.Path() / "chargerB.json"));
+    // The neighbour is listed right after it: while it is away, the
+    // neighbour has its name.
+    const auto list = RunProgram({VELMORIN_CLI, "list", "--json"});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    const auto devices = nlohmann::json::parse(list.out)["devices"];
+    std::string name;
+    std::string neighbourName;
+    for (std::size_t i = 0; i + 1 < devices.size(); ++i) {
+        if (devices[i]["serial"] == "" && devices[i + 1]["serial"] == "HY000777") {
+            name = devices[i]["device"];
+            neighbourName = devices[i + 1]["device"];
+        }
+    }
+    ASSERT_FALSE(name.empty()) << list.out;
+    ASSERT_EQ(name.rfind("HID", 0), 0u) << name;
+    ASSERT_EQ(neighbourName, "HID" + std::to_string(std::stoi(name.substr(3)) + 1));
+
+    const auto run = RunProgram({VELMORIN_CLI, "update", Seal(2048), "--device", name, "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto json = nlohmann::json::parse(run.out, nullptr, false);
+    EXPECT_EQ(json.value("outcome", ""), "completed") << run.out;
+    EXPECT_EQ(json.value("attempts", 0), 1) << run.out;
+    EXPECT_EQ(Received("unnumbered.bin"), m_payload);
+    neighbour.reset();
+    const auto seen = nlohmann::json::parse(testing::ReadText(Dir() + "/neighbour.json"));
+    EXPECT_EQ(seen["model_commands"], 0) << seen.dump();
+    EXPECT_EQ(seen["bad_lines"], 0) << seen.dump();
+    EXPECT_EQ(seen["start_packets"], 0) << seen.dump();
 }
 
 TEST_F(CliUpdateTest, SaysWhyThePortDoesNotOpen) {
@@ -159,52 +204,107 @@ TEST_F(CliUpdateTest, SaysWhatGrantsPermissionToThePort) {
     }
 }
 
-TEST_F(CliUpdateTest, CtrlCLeavesTheChargerReadyForAnotherRun) {
+// A run ended by a signal at three moments: Ctrl-C mid-transfer (closed,
+// recorded as interrupted with how far it got), a kill that gives the
+// program no chance (the started line alone says the run was cut off), and
+// Ctrl-C once "Upgrade completion!" is out (the run is completed, on record
+// once, and the words say so). Each time the port is free for the next run.
+TEST_F(CliUpdateTest, EndingSignalsLeaveOneTrueRecordAndThePortFree) {
     const testing::ScopedEnvironment state("XDG_STATE_HOME", Dir() + "/state");
     const std::filesystem::path history = Dir() + "/state/velmorin/history.jsonl";
-    const std::string file = Seal(64000);  // 4000 frames: several seconds
-    const std::string out = Dir() + "/out";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::freopen(out.c_str(), "w", stdout);
-        std::freopen((out + ".err").c_str(), "w", stderr);
-        ::execl(VELMORIN_CLI, VELMORIN_CLI, "update", file.c_str(), "--device", "COM201",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    // Interrupt once the transfer is under way.
-    for (int i = 0; i < 200; ++i) {
-        std::ifstream in(out);
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
-        if (text.find("progress: 10%") != std::string::npos) {
-            break;
+    struct Row {
+        const char* name;
+        int signal;
+        const char* waitFor;
+        int status;  // exit status; -1: ended by the signal
+        const char* errorHas;
+        LedgerOutcome outcome;
+        const char* message;
+        bool progress;  // the record says how far the transfer got
+    };
+    const Row rows[] = {
+        {"Ctrl-C mid-transfer", SIGINT, "progress: 10%", 130,
+         "Interrupted: the device is closed. The charger stays in its bootloader",
+         LedgerOutcome::Interrupted, kInterruptedRunMessage.data(), true},
+        {"Ctrl-C after the completion", SIGINT, "Upgrade completion!", 130,
+         "Interrupted after the upgrade completed", LedgerOutcome::Completed, "Upgrade completion!",
+         true},
+        {"killed mid-transfer", SIGKILL, "progress: 10%", -1, "", LedgerOutcome::Interrupted,
+         kNoOutcomeRecorded.data(), false},
+    };
+    std::size_t runs = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string file = Seal(64000);  // 4000 frames: several seconds
+        const std::string out = Dir() + "/out" + std::to_string(runs);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::freopen(out.c_str(), "w", stdout);
+            std::freopen((out + ".err").c_str(), "w", stderr);
+            ::execl(VELMORIN_CLI, VELMORIN_CLI, "update", file.c_str(), "--device", "COM201",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ::kill(child, SIGINT);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    std::ifstream err(out + ".err");
-    const std::string errors((std::istreambuf_iterator<char>(err)), {});
-    EXPECT_NE(errors.find("Interrupted: the device is closed. The charger stays in its bootloader"),
-              std::string::npos)
-        << errors;
-    // The history says the run was cut off.
-    LedgerContents lines = ReadLedger(history);
-    ASSERT_EQ(lines.entries.size(), 1u);
-    EXPECT_EQ(lines.entries[0].outcome, LedgerOutcome::Interrupted);
-    EXPECT_EQ(lines.entries[0].device, "COM201");
+        bool seen = false;
+        for (int i = 0; i < 600 && !seen; ++i) {
+            std::ifstream in(out);
+            const std::string text((std::istreambuf_iterator<char>(in)), {});
+            seen = text.find(row.waitFor) != std::string::npos;
+            if (!seen) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+        EXPECT_TRUE(seen);
+        ::kill(child, row.signal);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        std::ifstream err(out + ".err");
+        const std::string errors((std::istreambuf_iterator<char>(err)), {});
+        if (row.status < 0) {
+            EXPECT_TRUE(WIFSIGNALED(status));
+        } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            // The program was past its end already: nothing to interrupt.
+            EXPECT_EQ(row.outcome, LedgerOutcome::Completed);
+        } else {
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), row.status);
+            EXPECT_NE(errors.find(row.errorHas), std::string::npos) << errors;
+            EXPECT_EQ(errors.find("stays in its bootloader") != std::string::npos,
+                      row.outcome != LedgerOutcome::Completed)
+                << errors;
+        }
+        // One entry for the run, whatever the moment.
+        const LedgerContents lines = ReadLedger(history);
+        EXPECT_TRUE(lines.warnings.empty());
+        ASSERT_EQ(lines.entries.size(), ++runs);
+        const LedgerEntry& entry = lines.entries.back();
+        EXPECT_EQ(entry.outcome, row.outcome);
+        EXPECT_EQ(entry.message, row.message);
+        EXPECT_EQ(entry.device, "COM201");
+        EXPECT_EQ(entry.fileVersion, "V1.02");
+        EXPECT_EQ(entry.frames >= 400, row.progress) << entry.frames;
 
-    // The port is free and the charger takes a whole new run.
-    const auto again = RunProgram({VELMORIN_CLI, "update", Seal(512), "--device", "COM201"});
-    EXPECT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_EQ(Received("serial.bin"), m_payload);
-    lines = ReadLedger(history);
-    EXPECT_TRUE(lines.warnings.empty());
-    ASSERT_EQ(lines.entries.size(), 2u);
-    EXPECT_EQ(lines.entries[1].outcome, LedgerOutcome::Completed);
+        if (row.signal == SIGKILL) {
+            // A killed program leaves the terminal in exclusive mode, which
+            // only root passes: this row comes last.
+            continue;
+        }
+        // The port is free and the charger takes a whole new run.
+        const auto again = RunProgram({VELMORIN_CLI, "update", Seal(512), "--device", "COM201"});
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(Received("serial.bin"), m_payload);
+        EXPECT_EQ(ReadLedger(history).entries.back().outcome, LedgerOutcome::Completed);
+        ++runs;
+    }
+    // Every run has its started line and one outcome line, except the one
+    // that was killed, whose started line stands alone.
+    EXPECT_EQ(runs, 5u);
+    std::ifstream in(history);
+    std::size_t lines = 0;
+    for (std::string text; std::getline(in, text);) {
+        lines += text.empty() ? 0 : 1;
+    }
+    EXPECT_EQ(lines, 2 * runs - 1);
 }
 
 }  // namespace

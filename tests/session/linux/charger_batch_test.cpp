@@ -76,6 +76,7 @@ TEST_F(ChargerBatchTest, HidChargersRestartingTogetherAreEachFoundAgain) {
     const std::vector<DeviceEntry> listed = devices.Entries();
     ASSERT_EQ(listed.size(), 2u);
     const std::filesystem::path ledger = Dir() / "state" / "history.jsonl";
+    RunJournal journal(ledger);
     FinishedRuns observer;
     {
         // One batch per file: each charger gets a payload of its own and
@@ -86,7 +87,7 @@ TEST_F(ChargerBatchTest, HidChargersRestartingTogetherAreEachFoundAgain) {
                 Seal(chargers[i].payload, SealedForm::HeaderOnly,
                      static_cast<std::uint8_t>(std::stoi(chargers[i].modelCode, nullptr, 16)));
             batches.push_back(std::make_unique<ChargerBatch>(
-                BatchSettings{file.string(), ledger, "tester"}, devices, observer));
+                BatchSettings{file.string(), "tester", nullptr}, devices, observer, journal));
         }
         for (std::size_t i = 0; i < chargers.size(); ++i) {
             const auto entry = std::find_if(listed.begin(), listed.end(), [&](const auto& e) {

@@ -61,10 +61,12 @@ TEST_F(MainWindowLogicWorkerTest, WorkerRunReachesTheViewOnItsOwnThread) {
         return id != viewId;
     })) << "nothing was posted from a worker";
     EXPECT_EQ(m_window.calls, inlineCalls);
-    // Held before the dispatch reads the selection and the procedure begins.
-    ASSERT_GE(m_window.calls.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(m_window.calls.begin(), m_window.calls.begin() + 4),
-              (std::vector<std::string>{"hold:on", "list:off", "read:selection", "update:off"}));
+    // Held before the run reads the selection and pins the file, and
+    // before the dispatch reads the selection and the procedure begins.
+    ASSERT_GE(m_window.calls.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(m_window.calls.begin(), m_window.calls.begin() + 6),
+              (std::vector<std::string>{"hold:on", "list:off", "read:selection", "read:path",
+                                        "read:selection", "update:off"}));
     EXPECT_GT(m_window.progressMaximum, 60);
     EXPECT_FALSE(m_window.held);
     EXPECT_TRUE(m_window.listEnabled);
