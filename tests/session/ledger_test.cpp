@@ -19,6 +19,7 @@ namespace {
 
 LedgerEntry FullEntry() {
     LedgerEntry entry;
+    entry.runId = "0123456789abcdef0123456789abcdef";
     entry.time = "2026-12-10T16:45:03Z";
     entry.station = "bench-2";
     entry.operatorName = "kim";
@@ -45,7 +46,8 @@ LedgerEntry FullEntry() {
 
 TEST(Ledger, LineNamesEveryFieldInOrder) {
     EXPECT_EQ(LedgerLine(FullEntry()),
-              R"({"time":"2026-12-10T16:45:03Z","station":"bench-2","operator":"kim",)"
+              R"({"run_id":"0123456789abcdef0123456789abcdef",)"
+              R"("time":"2026-12-10T16:45:03Z","station":"bench-2","operator":"kim",)"
               R"("device":"COM3","slot":"Slot 2","model":"KC-40","serial_number":"A1234",)"
               R"("file":"kc40_v2.bin","file_sha256":")" +
                   std::string(64, 'a') +
@@ -196,7 +198,8 @@ TEST(Ledger, FolderBlockedByAFileGivesTheReason) {
 
 TEST(Ledger, CsvQuotesWhereNeededAndKeepsTextFromBecomingFormulas) {
     const std::string header =
-        "time,station,operator,device,slot,model,serial_number,file,file_sha256,file_version,"
+        "run_id,time,station,operator,device,slot,model,serial_number,file,file_sha256,file_"
+        "version,"
         "file_type,outcome,message,error_code,attempts,frames,resends,timeouts,elapsed_ms,"
         "bytes_per_second,tool_version\r\n";
     EXPECT_EQ(LedgerCsv({}), header);
@@ -231,6 +234,7 @@ TEST(Ledger, CsvQuotesWhereNeededAndKeepsTextFromBecomingFormulas) {
         entry.errorCode = c.errorCode;
         entry.outcome = LedgerOutcome::FileRejected;
         EXPECT_EQ(LedgerCsv({entry}), header +
+                                          "0123456789abcdef0123456789abcdef,"
                                           "2026-12-10T16:45:03Z,bench-2,kim,COM3,Slot 2,KC-40," +
                                           c.serialCell + ",kc40_v2.bin," + std::string(64, 'a') +
                                           ",2.01,Firmware,file-rejected,Upgrade completion!," +
