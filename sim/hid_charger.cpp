@@ -15,6 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -81,7 +82,7 @@ public:
             for (const Descriptor& connection : m_connections) {
                 waits.push_back({connection.Get(), POLLIN, 0});
             }
-            if (::poll(waits.data(), waits.size(), 50) > 0) {
+            if (::poll(waits.data(), waits.size(), PollTimeoutMs()) > 0) {
                 if ((waits[0].revents & POLLIN) != 0) {
                     m_connections.emplace_back(
                         ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC));
@@ -93,6 +94,7 @@ public:
                 }
                 std::erase_if(m_connections, [](const Descriptor& d) { return d.Get() < 0; });
             }
+            GiveLateAnswerWhenDue();
             if (m_away && !m_faults.neverBack && Clock::now() >= m_backAt) {
                 m_away = false;
                 m_announcement->Publish();
@@ -104,13 +106,38 @@ public:
 private:
     enum class State { Firmware, Start, Reply, Blocks };
 
+    // Wakes every 50 ms, and in time for a late answer.
+    int PollTimeoutMs() const {
+        int timeout = 50;
+        if (m_lateAnswerAt) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*m_lateAnswerAt - Clock::now());
+            timeout = std::clamp(static_cast<int>(left.count()), 0, timeout);
+        }
+        return timeout;
+    }
+
+    // The '&' to a block held back by --late-block, once it is due; after
+    // the last block the transfer then completes.
+    void GiveLateAnswerWhenDue() {
+        if (!m_lateAnswerAt || Clock::now() < *m_lateAnswerAt) {
+            return;
+        }
+        m_lateAnswerAt.reset();
+        Answer({kAnswerAccepted});
+        if (m_lateAnswerCompletes) {
+            Complete();
+        }
+    }
+
     void ServeOnGadget() {
         while (!StopRequested()) {
             KeepOnBus();
             pollfd wait{m_reportNode.Get(), POLLIN, 0};
-            if (::poll(&wait, 1, 50) > 0 && wait.revents != 0) {
+            if (::poll(&wait, 1, PollTimeoutMs()) > 0 && wait.revents != 0) {
                 ReceiveFromGadget(wait.revents);
             }
+            GiveLateAnswerWhenDue();
         }
         WriteJsonFile(m_options.reportPath, m_report);
     }
@@ -431,6 +458,14 @@ private:
         if (last) {
             SavePayload();
         }
+        if (m_faults.lateBlock >= 0 && block >= m_faults.lateBlock && m_faults.lateCount > 0) {
+            // Taken, but answered only after the scripted delay.
+            --m_faults.lateCount;
+            Count(m_report, "late_answers");
+            m_lateAnswerAt = Clock::now() + std::chrono::milliseconds(m_faults.lateMs);
+            m_lateAnswerCompletes = last;
+            return;
+        }
         Answer({kAnswerAccepted});
         if (last) {
             Complete();
@@ -513,6 +548,8 @@ private:
     bool m_offBus = false;
     bool m_unplugged = false;
     std::optional<Clock::time_point> m_replugAt;
+    std::optional<Clock::time_point> m_lateAnswerAt;  // a block's '&' held back until then ...
+    bool m_lateAnswerCompletes = false;               // ... the last block's
     std::vector<Descriptor> m_connections;
     int m_connection = -1;
     State m_state = State::Firmware;

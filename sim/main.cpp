@@ -126,6 +126,9 @@ int main(int argc, char** argv) {
                               "answer block K late, the first time it comes ...");
     serialCommand->add_option("--late-ms", sf.lateMs, "... by this many ms")
         ->check(CLI::Range(0, 60000));
+    serialCommand
+        ->add_option("--late-wake-ms", sf.lateWakeMs, "answer every wake this many ms late")
+        ->check(CLI::Range(0, 60000));
     serialCommand->add_flag("--record-wire", serial.recordWire,
                             "list every exchange received in the report, as hex");
     serialCommand->add_flag("--any-rate", serial.anyRate,
@@ -172,6 +175,12 @@ int main(int argc, char** argv) {
     hidCommand->add_option("--refuse-block", hf.refuseBlock, "refuse block K ...");
     hidCommand->add_option("--refuse-count", hf.refuseCount, "... the first N times it comes")
         ->capture_default_str();
+    hidCommand->add_option("--late-block", hf.lateBlock, "answer block K late ...");
+    hidCommand
+        ->add_option("--late-count", hf.lateCount, "... and the blocks after it, N in all ...")
+        ->capture_default_str();
+    hidCommand->add_option("--late-ms", hf.lateMs, "... each by this many ms")
+        ->check(CLI::Range(0, 60000));
     hidCommand->add_flag("--never-back", hf.neverBack, "never come back after restarting");
     hidCommand->add_flag("--record-wire", hid.recordWire,
                          "list every report received in the report, as hex");

@@ -5,8 +5,9 @@
 // rate of every byte is read from the terminal's settings as it arrives, so
 // a host that talks at the wrong rate is not understood. It measures the
 // pauses a charger relies on (the pacing of the enter command, the gaps of
-// the wake, the pause after each accepted frame) and can record every
-// exchange it receives. Played on a tty node instead (a USB gadget's, which
+// the wake, the pause after each accepted frame), loses what arrives while
+// its bootloader is still starting (the line must stay quiet meanwhile), and
+// can record every exchange it receives. Played on a tty node instead (a USB gadget's, which
 // never learns the rate the host set), it takes each byte at the rate the
 // conversation calls for, outlasts the node's going away, and can unplug
 // the gadget in the middle of a transfer.
@@ -55,6 +56,12 @@ constexpr auto kNodeWriteWait = std::chrono::milliseconds(1000);
 // A frame sent this long ago without a byte since has been given up by the
 // host (whose answer wait is 1 s), even when a late answer went out since.
 constexpr auto kFrameGivenUp = std::chrono::milliseconds(1250);
+// How long the bootloader takes to start once the firmware has answered the
+// enter command '&', with the line quiet: a byte in that time is lost and
+// garbles its receiver, which then waits for that long a quiet line again.
+// The host gives it 270 ms: it pauses 150 ms after the '&', then lets the
+// port settle for 120 ms as it opens it again at 128000.
+constexpr auto kBootloaderStart = std::chrono::milliseconds(200);
 
 // Opens a tty node raw, without waiting for a carrier and without blocking;
 // an invalid descriptor, with the reason in `error`, when it cannot.
@@ -120,7 +127,11 @@ public:
             }
             if (m_lateAnswerAt && Clock::now() >= *m_lateAnswerAt) {
                 m_lateAnswerAt.reset();
-                AnswerFrameAccepted();
+                if (m_lateAnswerToFrame) {
+                    AnswerFrameAccepted();
+                } else {
+                    Answer(kAnswerAccepted);
+                }
             }
             DropStaleFrame();
             ReleaseAbandonedExclusiveMode();
@@ -268,6 +279,15 @@ private:
         if (m_lateAnswerAt) {
             Count(m_report, "bytes_before_late_answer");  // the host did not wait for it
         }
+        if (m_bootloaderReadyAt) {
+            if (now < *m_bootloaderReadyAt) {
+                Count(m_report, "bytes_while_starting");
+                Record("unheard", {&byte, 1});
+                m_bootloaderReadyAt = now + kBootloaderStart;
+                return;
+            }
+            m_bootloaderReadyAt.reset();
+        }
         MeasureFramePause(baud, now);
         if (m_state == State::Firmware) {
             if (baud == kFirmwareBaudRate) {
@@ -341,11 +361,15 @@ private:
         }
         if (m_faults.silentEnter > 0) {
             --m_faults.silentEnter;
+            m_bootloaderReadyAt = Clock::now() + kBootloaderStart;
             m_state = State::WaitWake;  // and hand over all the same
         } else if (command[2] != m_modelCode) {
             Count(m_report, "mismatches");
             Answer(kAnswerRefused);
         } else {
+            // Stamped before the answer goes out, so that the host's pause,
+            // which begins once it has the answer, cannot look shorter.
+            m_bootloaderReadyAt = Clock::now() + kBootloaderStart;
             Answer(kAnswerAccepted);
             m_state = State::WaitWake;
         }
@@ -375,6 +399,10 @@ private:
         } else if (m_faults.wrongWake > 0) {
             --m_faults.wrongWake;
             Answer('X');
+        } else if (m_faults.lateWakeMs > 0) {
+            // Ready for the length frame, but the answer comes late.
+            m_state = State::Length;
+            AnswerLate(m_faults.lateWakeMs, false);
         } else {
             Answer(kAnswerAccepted);
             m_state = State::Length;
@@ -466,8 +494,7 @@ private:
         if (static_cast<int>(m_block) == m_faults.lateBlock && !m_lateAnswerGiven) {
             // Taken, but answered only after the scripted delay.
             m_lateAnswerGiven = true;
-            Count(m_report, "late_answers");
-            m_lateAnswerAt = Clock::now() + std::chrono::milliseconds(m_faults.lateMs);
+            AnswerLate(m_faults.lateMs, true);
         } else {
             AnswerFrameAccepted();
         }
@@ -566,6 +593,14 @@ private:
         }
     }
 
+    // '&' after `ms` instead of now: to a frame (whose pause is then measured
+    // from it) or to a wake.
+    void AnswerLate(int ms, bool toFrame) {
+        Count(m_report, "late_answers");
+        m_lateAnswerAt = Clock::now() + std::chrono::milliseconds(ms);
+        m_lateAnswerToFrame = toFrame;
+    }
+
     // '&' to a length frame or block; the host's pause before its next frame
     // is measured from here.
     void AnswerFrameAccepted() {
@@ -639,7 +674,10 @@ private:
     std::vector<Clock::time_point> m_pendingTimes;  // when each pending byte was read
     Clock::time_point m_lastByte = Clock::now();
     std::optional<Clock::time_point> m_acceptedAt;    // the last '&' to a frame
-    std::optional<Clock::time_point> m_lateAnswerAt;  // a scripted late '&' due then
+    std::optional<Clock::time_point> m_lateAnswerAt;  // a scripted late '&' due then ...
+    bool m_lateAnswerToFrame = false;                 // ... to a frame, or else to a wake
+    // The bootloader is starting, and takes nothing before then.
+    std::optional<Clock::time_point> m_bootloaderReadyAt;
     bool m_lateAnswerGiven = false;
     double m_framePauseMinMs = 1e9;
     int m_framePauses = 0;

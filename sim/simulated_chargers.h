@@ -30,6 +30,7 @@ struct SerialFaults {
                            // adapter does, answer nothing more and exit
     int lateBlock = -1;    // this block answered late, the first time it comes ...
     int lateMs = 0;        // ... by this many ms
+    int lateWakeMs = 0;    // every wake answered this many ms late
 };
 
 // A charger played on a USB gadget: its configfs directory, whose UDC file
@@ -72,6 +73,9 @@ struct HidFaults {
     int silentCount = 1;        // ... the first this many times it comes
     int refuseBlock = -1;       // 'X' to this block ...
     int refuseCount = 1;        // ... the first this many times it comes
+    int lateBlock = -1;         // answers from this block on given late ...
+    int lateCount = 1;          // ... this many of them ...
+    int lateMs = 0;             // ... each by this many ms
     bool neverBack = false;     // after '&' to the model command, stay away
 };
 

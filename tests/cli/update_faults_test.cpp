@@ -133,23 +133,27 @@ TEST_F(CliUpdateFaultsTest, EveryEarlyEndSaysWhy) {
 // A second run on a HID charger that a first run is upgrading is refused,
 // naming the first, and the first completes with its own file.
 TEST_F(CliUpdateFaultsTest, AHidChargerIsHeldForTheWholeRun) {
-    StartCharger("hid");
+    // The charger holds the first run mid-transfer: blocks 256 to 258 of 512
+    // are each answered 1.5 s late (the host waits 2 s for an answer), so
+    // the first run is still under way seconds after its 50 % line.
+    StartCharger("hid", {"--late-block", "256", "--late-count", "3", "--late-ms", "1500"});
     const std::string first = Seal(32768, SealedForm::WholeFile, "first.bin");
     const Bytes firstPayload = m_payload;
     const std::string second = Seal(64, SealedForm::WholeFile, "second.bin");
     const pid_t child = testing::StartProgram({VELMORIN_CLI, "update", first, "--device", "HID0"},
                                               Dir() + "/first.out", Dir() + "/first.err");
-    // Start the second run while the first waits for the charger's restart
-    // or transfers.
-    for (int i = 0;
-         i < 200 && ReadText(Dir() + "/first.out").find("Connecting...") == std::string::npos;
-         ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The line for block 256 comes just before the block goes out.
+    bool held = false;
+    for (int i = 0; i < 1500 && !held; ++i) {
+        held = ReadText(Dir() + "/first.out").find("progress: 50%") != std::string::npos;
+        if (!held) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto refused = RunProgram({VELMORIN_CLI, "update", second, "--device", "HID0"});
     int status = 0;
     ::waitpid(child, &status, 0);
+    ASSERT_TRUE(held) << ReadText(Dir() + "/first.out");
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("HID0 is busy: process " + std::to_string(child)), std::string::npos)
         << refused.err;
