@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // `velmorin-cli update --trace`: the wire trace of a serial run against the
-// simulator (which asks for block 3 again once), as text and as JSON lines;
-// no trace without the option; a trace that cannot be written.
+// simulator (which asks for block 3 again once), as text and as JSON lines,
+// with the payload only ever masked; no trace without the option; a trace
+// that cannot be written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +65,18 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
     return text;
 }
 
+// The trace's text folded for a search: upper case, without blanks, so that
+// hex digits read alike however they are spaced or cased.
+std::string Folded(const std::string& text) {
+    std::string folded;
+    for (const char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c)) == 0) {
+            folded += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+    }
+    return folded;
+}
+
 class CliTraceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -99,6 +113,21 @@ protected:
         MaskSerialBlock({m_payload.data() + first, length}, wire.data());
         wire.push_back(FrameChecksum(wire));
         return Hex(wire);
+    }
+
+    // A payload travels masked: no run of 16 plain payload bytes is in the
+    // trace, neither as hex (spaced or not, in either case) nor as raw bytes.
+    void ExpectNoPlainPayload(const std::string& trace) const {
+        const std::string folded = Folded(trace);
+        constexpr std::size_t kRun = 16;
+        for (std::size_t first = 0; first + kRun <= m_payload.size(); ++first) {
+            const std::vector<std::uint8_t> run(m_payload.begin() + first,
+                                                m_payload.begin() + first + kRun);
+            EXPECT_EQ(folded.find(Folded(Hex(run))), std::string::npos)
+                << "plain payload bytes " << first << " to " << first + kRun - 1 << " as hex";
+            EXPECT_EQ(trace.find(std::string(run.begin(), run.end())), std::string::npos)
+                << "plain payload bytes " << first << " to " << first + kRun - 1 << " as bytes";
+        }
     }
 
     testing::TempDirectory m_directory;
@@ -154,6 +183,7 @@ TEST_F(CliTraceTest, TraceShowsTheSerialConversation) {
     ASSERT_LT(last, lines.size()) << trace;
     EXPECT_NE(lines.back().find("outcome: completed: Upgrade completion!"), std::string::npos)
         << lines.back();
+    ExpectNoPlainPayload(trace);
 
     // The same run as JSON lines: the same events, the same facts.
     StartCharger();
@@ -177,6 +207,7 @@ TEST_F(CliTraceTest, TraceShowsTheSerialConversation) {
     EXPECT_EQ(events.back()["event"], "outcome");
     EXPECT_EQ(events.back()["message"], "Upgrade completion!");
     EXPECT_LE(events.front()["t_ms"].get<double>(), events.back()["t_ms"].get<double>());
+    ExpectNoPlainPayload(testing::ReadText(jsonPath));
 }
 
 TEST_F(CliTraceTest, NoTraceWithoutTheOptionAndAnUnwritableOneChangesNothing) {

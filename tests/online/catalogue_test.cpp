@@ -35,8 +35,15 @@ TEST_F(CatalogueTest, ReleaseCheck) {
         {"[Software]\nVer=V2.10\nURL=http://get.example/\n", false, ""},
         {"[Software]\nVer=V10.0\nURL=http://get.example/\n", false, ""},
         {"[Software]\nVer=v1.0\nURL=http://get.example/lower\n", true, "http://get.example/lower"},
-        {"[software]\r\nver = V3.0\r\n", true, "www.test.example"},  // no URL key
-        {"[File List]\nCountEx=0\n", false, ""},                     // no Software section
+        // Bytes of 0x80 and above are greater than every ASCII one, whatever
+        // the sign of char: 0xE9 after "V" beats '2', and so does 0xB0 after "V2.".
+        {"[Software]\nVer=V\xE9\nURL=http://get.example/high\n", true, "http://get.example/high"},
+        {"[Software]\nVer=V2.\xB0\nURL=http://get.example/b0\n", true, "http://get.example/b0"},
+        {"[Software]\nVer=V\xC3\xA9 1\nURL=http://get.example/utf8\n", true,
+         "http://get.example/utf8"},
+        {"[Software]\nVer=V1\xFF\nURL=http://get.example/\n", false, ""},  // '1' decides first
+        {"[software]\r\nver = V3.0\r\n", true, "www.test.example"},        // no URL key
+        {"[File List]\nCountEx=0\n", false, ""},                           // no Software section
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.catalogue);
