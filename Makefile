@@ -95,11 +95,13 @@ vm-test: deps
 
 bench: deps
 	cmake --preset release
-	cmake --build --preset release --target image_bench discovery_bench upgrade_bench velmorin-sim
+	cmake --build --preset release --target image_bench discovery_bench upgrade_bench history_bench velmorin-sim velmorin-cli
 	./tests/umockdev-wrapper build/release/bench/discovery_bench
 	./build/release/bench/image_bench
-	# Last: the upgrades' figures, one name=value per line.
+	# Last: the figures, one name=value per line: the upgrades', then the
+	# history's.
 	./build/release/bench/upgrade_bench build/release/sim/velmorin-sim
+	./build/release/bench/history_bench build/release/cli/velmorin-cli
 
 fuzz: deps
 	./scripts/run-fuzz

@@ -141,7 +141,7 @@ Parallel RunAtOnce(const std::string& file, const std::string& prefix) {
     const double cpuStart = ProcessCpuSeconds();
     {
         RunJournal journal({});  // no history kept
-        ChargerBatch batch({file, "bench", nullptr}, devices, reports, journal);
+        ChargerBatch batch({file, "bench", nullptr, false}, devices, reports, journal);
         for (const DeviceEntry& entry : devices.Entries()) {
             if (entry.deviceName.rfind(prefix, 0) == 0) {
                 batch.Start(entry);

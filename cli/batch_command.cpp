@@ -365,7 +365,7 @@ int RunBatchUpdateCommand(const BatchUpdateOptions& options) {
     const Display display = options.json         ? Display::Quiet
                             : StdoutIsTerminal() ? Display::Live
                                                  : Display::Lines;
-    const BatchSettings settings{options.path, options.operatorName, nullptr};
+    const BatchSettings settings{options.path, options.operatorName, nullptr, false};
     if (journal.LedgerPath().empty()) {
         ReportHistoryFailure({});
     }

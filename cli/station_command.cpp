@@ -231,15 +231,15 @@ private:
         std::snprintf(figures, sizeof figures, " [%s, %.2f s]",
                       Plural(report.attempts, "attempt", "attempts").c_str(),
                       report.elapsedMs / 1000.0);
-        const std::string word = charger.state == StationState::Done            ? "done"
-                                 : charger.state == StationState::BusyElsewhere ? "busy elsewhere"
-                                                                                : "failed";
-        StationEvent& finished =
-            Add(charger, "finished",
-                word + (result.message.empty() ? "" : ": " + result.message) + figures);
+        const bool busy = charger.state == StationState::BusyElsewhere;
+        const std::string word = charger.state == StationState::Done ? "done" : "failed";
+        // A charger held by another run: its message says so.
+        const std::string text =
+            busy ? charger.message : word + (result.message.empty() ? "" : ": " + result.message);
+        StationEvent& finished = Add(charger, "finished", text + figures);
         finished.logged = true;
         finished.json["outcome"] = LedgerOutcomeName(LedgerOutcomeOf(report.outcome));
-        finished.json["message"] = result.message;
+        finished.json["message"] = busy ? charger.message : result.message;
         finished.json["attempts"] = report.attempts;
         finished.json["elapsed_ms"] = report.elapsedMs;
         finished.json["run_id"] = result.runId;

@@ -185,6 +185,7 @@ private:
             m_report.openErrno = m_channel.OpenErrno();
             return kErrorOpen;
         }
+        m_host.ChargerReached();
         if (!ReachedCharger()) {
             m_report.openError = m_identity.deviceName + " is now another charger (S/N " +
                                  m_channel.HidSerialNumber() + ", not " + m_identity.serialText +

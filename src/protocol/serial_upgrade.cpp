@@ -212,6 +212,7 @@ private:
     bool Open(const DeviceEntry& entry, std::uint32_t baudRate) {
         m_report.deviceName = entry.deviceName;
         if (m_channel.Open(entry.deviceName, baudRate)) {
+            m_host.ChargerReached();
             return true;
         }
         m_report.openError = m_channel.OpenError();

@@ -51,6 +51,9 @@ public:
     // once for its whole session); nullptr (the default): the run reads the
     // file at PathText itself.
     virtual const UpdateFileBytes* FileBytes() { return nullptr; }
+    // The charger's device is open and the run's first byte is about to
+    // go to it: called on the run's thread after each open that succeeded.
+    virtual void ChargerReached() {}
     // The run has ended as `report` says (outcome, message, counts and the
     // time so far): called once, on the run's thread, just before the final
     // message box, so that the run is on record while the box is up. Not

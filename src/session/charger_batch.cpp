@@ -238,6 +238,7 @@ void ChargerBatch::Execute(Run& run) {
     plan.slot = run.slot;
     plan.operatorName = m_settings.operatorName;
     plan.file = m_file;
+    plan.quietWhenBusy = m_settings.quietWhenBusy;
     const RunRecord record = RunRecordedUpgrade(
         host, [&nonces](UpgradeHost& runHost) { return RunUpgradeForSelection(runHost, nonces); },
         std::move(plan), m_journal);

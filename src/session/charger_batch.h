@@ -107,6 +107,8 @@ struct BatchSettings {
     // The file read already (to show it before the batch begins); nullptr:
     // the batch reads `filePath` as it begins.
     std::shared_ptr<const PinnedFile> file;
+    // A run that finds its charger held by another run leaves no record.
+    bool quietWhenBusy = false;
 };
 
 class ChargerBatch {

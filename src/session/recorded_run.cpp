@@ -2,6 +2,7 @@
 // A run between its host and its procedure, with its journal lines.
 #include "session/recorded_run.h"
 
+#include <cerrno>
 #include <chrono>
 #include <utility>
 
@@ -11,9 +12,10 @@ namespace velmorin {
 namespace {
 
 // Stands between the procedure and the front end's host: hands the pinned
-// bytes to the load, follows the run's progress for the journal, keeps the
-// load's words on a rejected file, and writes the outcome line as the run
-// ends. Everything else goes to the front end's host as it comes.
+// bytes to the load, writes the started line as the run reaches the
+// charger, follows its progress for the journal, keeps the load's words on a
+// rejected file, and writes the outcome line as the run ends. Everything else goes to the front
+// end's host as it comes.
 class RecordingHost : public UpgradeHost {
 public:
     RecordingHost(UpgradeHost& host, RunJournal& journal, RunRecord& record)
@@ -22,12 +24,18 @@ public:
     bool Recorded() const { return m_recorded; }
     const std::string& Rejection() const { return m_rejection; }
 
-    // Writes the run's outcome line once.
+    // Writes the run's outcome line once. A run that found its charger held
+    // by another run, and is to leave no record for that, leaves none.
     void Record(const UpgradeReport& report) {
         if (m_recorded) {
             return;
         }
         m_recorded = true;
+        if (m_quietWhenBusy && !m_reached && report.outcome == UpgradeOutcome::OpenFailed &&
+            report.openErrno == EBUSY) {
+            m_journal.Drop(m_record.runId);
+            return;
+        }
         const UpgradedFile& file = m_record.file->Description();
         const std::string message = FinalMessage(report, m_rejection, file.path);
         const std::string error = m_journal.Finish(
@@ -37,9 +45,10 @@ public:
             m_record.ledgerError = error;
         }
     }
-    void SetPlan(std::string slot, std::string operatorName) {
-        m_slot = std::move(slot);
-        m_operatorName = std::move(operatorName);
+    void SetPlan(const RunPlan& plan) {
+        m_slot = plan.slot;
+        m_operatorName = plan.operatorName;
+        m_quietWhenBusy = plan.quietWhenBusy;
     }
 
     std::string PathText() override { return m_host.PathText(); }
@@ -70,6 +79,16 @@ public:
     void PumpMessages() override { m_host.PumpMessages(); }
     WireTrace* Trace() override { return m_host.Trace(); }
     const UpdateFileBytes* FileBytes() override { return &m_record.file->Bytes(); }
+    void ChargerReached() override {
+        if (!m_reached) {
+            m_reached = true;
+            const std::string error = m_journal.Begin(m_record.runId);
+            if (m_record.ledgerError.empty()) {
+                m_record.ledgerError = error;
+            }
+        }
+        m_host.ChargerReached();
+    }
     void RunEnding(const UpgradeReport& report) override {
         Record(report);
         m_host.RunEnding(report);
@@ -101,6 +120,8 @@ private:
     std::string m_rejection;
     RunProgress m_progress;
     const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    bool m_quietWhenBusy = false;
+    bool m_reached = false;
     bool m_recorded = false;
 };
 
@@ -134,14 +155,14 @@ RunRecord RunRecordedUpgrade(UpgradeHost& host, const UpgradeProcedure& procedur
     record.file = plan.file != nullptr ? std::move(plan.file)
                                        : std::make_shared<const PinnedFile>(host.PathText());
     RecordingHost recording(host, journal, record);
-    recording.SetPlan(plan.slot, plan.operatorName);
+    recording.SetPlan(plan);
 
-    // The started line, as the run is about to reach for the charger.
+    // The run is open from here on (an ending request records it as
+    // interrupted); its started line is written as it reaches the charger.
     UpgradeReport starting;
     starting.deviceName = record.device.deviceName;
-    record.runId = journal.Begin(LedgerEntryFor(starting, record.device, plan.slot,
-                                                record.file->Description(), plan.operatorName),
-                                 record.ledgerError);
+    record.runId = journal.Open(LedgerEntryFor(starting, record.device, plan.slot,
+                                               record.file->Description(), plan.operatorName));
 
     record.report = procedure(recording);
     // A run that the load ended, or that ended without a final message box,

@@ -2,7 +2,7 @@
 // The one way an upgrade is run and recorded, for every front end (the
 // windows, update, update --all, the station): the file pinned (read,
 // checked and hashed once, or taken from the session that pinned it), the
-// run's started line written before the procedure touches the charger, its
+// run's started line written as the procedure reaches the charger, its
 // progress followed for the ending request, and its outcome line written
 // when the transfer ends, before the final message box is shown.
 #pragma once
@@ -25,6 +25,10 @@ struct RunPlan {
     // The bytes to send; nullptr: the file at the host's path, read as the
     // run begins.
     std::shared_ptr<const PinnedFile> file;
+    // A run that finds its charger held by another run (and so never
+    // reaches it) leaves no record: the station waits for such a charger
+    // rather than upgrading it.
+    bool quietWhenBusy = false;
 };
 
 // How a run went, as it is on record.

@@ -24,21 +24,33 @@ std::string NewRunId() {
 
 RunJournal::RunJournal(std::filesystem::path ledgerPath) : m_ledgerPath(std::move(ledgerPath)) {}
 
-std::string RunJournal::Begin(LedgerEntry entry, std::string& error) {
+std::string RunJournal::Open(LedgerEntry entry) {
     entry.runId = NewRunId();
     entry.outcome = LedgerOutcome::Started;
     const std::lock_guard lock(m_mutex);
-    error.clear();
-    if (m_closed) {
-        return entry.runId;
-    }
-    if (!m_ledgerPath.empty()) {
-        error = AppendToLedger(m_ledgerPath, entry);
-    }
     std::string runId = entry.runId;
-    m_open[runId] = OpenRun{std::move(entry), {}};
-    ++m_begun;
+    if (!m_closed) {
+        m_open[runId] = OpenRun{std::move(entry), {}, false};
+    }
     return runId;
+}
+
+std::string RunJournal::Begin(const std::string& runId) {
+    const std::lock_guard lock(m_mutex);
+    const auto run = m_open.find(runId);
+    if (m_closed || run == m_open.end() || run->second.begun) {
+        return {};
+    }
+    run->second.begun = true;
+    ++m_begun;
+    // Stamped as it reaches the charger.
+    run->second.entry.time = LedgerTime(std::chrono::system_clock::now());
+    return m_ledgerPath.empty() ? std::string() : AppendToLedger(m_ledgerPath, run->second.entry);
+}
+
+void RunJournal::Drop(const std::string& runId) {
+    const std::lock_guard lock(m_mutex);
+    m_open.erase(runId);
 }
 
 void RunJournal::Progress(const std::string& runId, const RunProgress& progress) {

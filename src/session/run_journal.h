@@ -53,10 +53,16 @@ public:
 
     const std::filesystem::path& LedgerPath() const { return m_ledgerPath; }
 
-    // Opens a run: gives `entry` a fresh run_id and writes it as the run's
-    // started line. Returns the run_id; `error` gets why the history could
-    // not take the line (empty when it did).
-    std::string Begin(LedgerEntry entry, std::string& error);
+    // Opens a run, not yet on record: gives `entry` a fresh run_id and keeps
+    // it, for the started line and for the interrupted line should the
+    // program be asked to end meanwhile. Returns the run_id.
+    std::string Open(LedgerEntry entry);
+    // The run is about to reach the charger: writes its started line (once).
+    // Empty when the history took it (or none is kept), else why not.
+    std::string Begin(const std::string& runId);
+    // Closes a run that never reached the charger without any record (a
+    // charger another run holds was not upgraded here at all).
+    void Drop(const std::string& runId);
     // Notes how far the run has got.
     void Progress(const std::string& runId, const RunProgress& progress);
     // Writes the run's outcome line (`entry`, given the run's run_id) and
@@ -74,6 +80,7 @@ private:
     struct OpenRun {
         LedgerEntry entry;  // the started line
         RunProgress progress;
+        bool begun = false;  // its started line is written
     };
 
     const std::filesystem::path m_ledgerPath;

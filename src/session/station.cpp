@@ -124,6 +124,13 @@ bool SameChargerAgain(const DeviceEntry& known, const DeviceEntry& listed) {
     return !known.serialText.empty() || SamePlace(known, listed);
 }
 
+// A charger another run holds is waited for, not tried: no record is left
+// of finding it busy.
+BatchSettings BatchForStation(BatchSettings settings) {
+    settings.quietWhenBusy = true;
+    return settings;
+}
+
 }  // namespace
 
 Station::Station(StationSettings settings, LiveDeviceTable& devices, StationListener& listener,
@@ -131,7 +138,7 @@ Station::Station(StationSettings settings, LiveDeviceTable& devices, StationList
     : m_settings(std::move(settings)),
       m_devices(devices),
       m_listener(listener),
-      m_batch(m_settings.batch, devices, *this, journal) {
+      m_batch(BatchForStation(m_settings.batch), devices, *this, journal) {
     m_completions = std::make_unique<LedgerCompletions>(journal.LedgerPath(),
                                                         m_batch.File().Description().sha256);
 }
@@ -394,6 +401,8 @@ void Station::OnFinished(int run, const BatchResult& result) {
     } else if (report.outcome == UpgradeOutcome::OpenFailed && report.openErrno == EBUSY) {
         // Another run holds it: not this charger's failure.
         charger->state = StationState::BusyElsewhere;
+        charger->message =
+            "busy elsewhere: " + (report.openError.empty() ? result.message : report.openError);
         charger->busyUntil = std::chrono::steady_clock::now() + kBusyPortRetry;
     } else {
         charger->state = StationState::Failed;

@@ -2,6 +2,7 @@
 // Ledger entries out of upgrade reports.
 #include "session/upgrade_record.h"
 
+#include <chrono>
 #include <utility>
 
 #include "image/code_page.h"
@@ -79,7 +80,12 @@ bool PinnedFile::ChangedOnDisk() const {
     }
     const std::filesystem::path where = PathFromText(m_description.path);
     const Stamp now = StampOf(where);
-    if (now == m_stamp) {
+    // A time of change may count whole seconds only (as on Windows), so a
+    // rewrite of the same size within that second keeps the stamp: a time
+    // that recent proves nothing, and the bytes are compared again.
+    const bool recent =
+        std::filesystem::file_time_type::clock::now() - now.changed < std::chrono::seconds(2);
+    if (now == m_stamp && !recent) {
         return false;
     }
     // Touched or copied over with the same bytes is no change.

@@ -56,7 +56,7 @@ public:
 
     // True when the file on disk no longer holds these bytes (rewritten,
     // replaced or removed). Reads it again only when its size or time of
-    // change moved.
+    // change moved, or that time is within the last two seconds.
     bool ChangedOnDisk() const;
 
 private:

@@ -380,6 +380,52 @@ TEST_F(StationCommandTest, CtrlCLetsTheRunUnderWayEndAndASecondEndsAtOnce) {
     EXPECT_EQ(testing::ReadBytes(Dir() / "a.bin"), m_payload);
 }
 
+// Two stations on one computer, one charger: the second finds it held by
+// the first (busy elsewhere, not a failure, no record), then, once the
+// first has completed it with the same file, shows it as done before and
+// leaves it alone. The charger is upgraded once; neither station fails.
+TEST_F(StationCommandTest, TwoStationsOnOneComputerUpgradeAChargerOnce) {
+    const std::string file = Seal(32768);  // a few seconds over the serial link
+    auto charger = Charger("serial", "a", "COM201.json", {"--serial-number", "SA000001"});
+    StationProgram first({file, "--json"}, Dir());
+    ASSERT_TRUE(first.WaitFor([&first] {
+        return !Only(first.JsonEvents(), "progress", "SA000001").empty();
+    })) << first.Out()
+        << first.Err();
+    StationProgram second({file, "--json"}, Dir());
+    ASSERT_TRUE(second.WaitFor([&second] {
+        return !Only(second.JsonEvents(), "done-before", "SA000001").empty();
+    })) << second.Out()
+        << second.Err();
+    ASSERT_TRUE(first.WaitFor([&first] {
+        return !Only(first.JsonEvents(), "finished", "SA000001").empty();
+    })) << first.Out();
+    first.Interrupt();
+    second.Interrupt();
+    EXPECT_EQ(first.Wait(), 0) << first.Err();
+    EXPECT_EQ(second.Wait(), 0) << second.Err();
+
+    const Events seen = second.JsonEvents();
+    for (const auto& finished : Only(seen, "finished")) {
+        // A run of the second station can only have found the port held.
+        EXPECT_EQ(finished["message"].get<std::string>().rfind("busy elsewhere", 0), 0u)
+            << finished;
+    }
+    const auto doneBefore = Only(seen, "done-before", "SA000001");
+    ASSERT_EQ(doneBefore.size(), 1u);
+    EXPECT_EQ(doneBefore[0]["message"].get<std::string>().rfind("done before (", 0), 0u);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back()["failed"], 0) << seen.back();
+    EXPECT_EQ(seen.back()["skipped"], 1) << seen.back();
+    EXPECT_EQ(Only(first.JsonEvents(), "tally").at(0)["done"], 1);
+
+    const auto history = History();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].outcome, LedgerOutcome::Completed);
+    charger.reset();
+    EXPECT_EQ(ReportOf("a")["completed"], 1);
+}
+
 // What is wrong before the station starts: a slots file that cannot be read
 // or parsed (status 2, the file and line named) and a rejected update file
 // (status 1, the header check's reason).

@@ -127,24 +127,30 @@ TEST(RunJournal, EachRunHasItsStartedLineAndExactlyOneOutcome) {
     const testing::TempDirectory directory;
     const auto path = directory.Path() / "state" / "history.jsonl";
     RunJournal journal(path);
-    std::string error;
     LedgerEntry started;
     started.serialNumber = "S1";
-    const std::string first = journal.Begin(started, error);
-    EXPECT_EQ(error, "");
+    const std::string first = journal.Open(started);
     EXPECT_EQ(first.size(), 32u);
     EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos);
-    const std::string second = journal.Begin(started, error);
+    const std::string second = journal.Open(started);
     EXPECT_NE(first, second);
-    // The started line is there before the run ends: a program that dies
-    // now leaves the run on record.
+    const std::string notReached = journal.Open(started);
+    const std::string busy = journal.Open(started);
+    // Nothing is on record until a run reaches its charger.
+    EXPECT_EQ(ReadLedger(path).entries.size(), 0u);
+    EXPECT_EQ(journal.Begin(first), "");
+    EXPECT_EQ(journal.Begin(second), "");
+    EXPECT_EQ(journal.Begin(second), "");  // once
+    // The started lines are there before the runs end: a program that dies
+    // now leaves them on record.
     EXPECT_EQ(ReadLedger(path).entries.size(), 2u);
+    journal.Drop(busy);
 
     journal.Progress(second, {2, 417, 1500, true});
     EXPECT_EQ(journal.Finish(first, Line("", LedgerOutcome::Completed, "S1")), "");
     const ClosedRuns closed = journal.CloseAll(kInterruptedRunMessage);
     EXPECT_EQ(closed.begun, 2);
-    EXPECT_EQ(closed.runs, 1);
+    EXPECT_EQ(closed.runs, 2);  // one under way, one not at its charger yet
     EXPECT_EQ(closed.transfersBegun, 1);
     EXPECT_EQ(closed.completed, 1);
     // A run that ends after the request wrote its line adds nothing.
@@ -152,16 +158,24 @@ TEST(RunJournal, EachRunHasItsStartedLineAndExactlyOneOutcome) {
     EXPECT_EQ(journal.CloseAll(kInterruptedRunMessage).runs, 0);
 
     const LedgerContents history = ReadLedger(path);
-    ASSERT_EQ(history.entries.size(), 2u);
+    ASSERT_EQ(history.entries.size(), 3u);
+    std::map<std::string, LedgerEntry> byRun;
+    for (const LedgerEntry& entry : history.entries) {
+        byRun[entry.runId] = entry;
+    }
+    ASSERT_EQ(byRun.size(), 3u);
     EXPECT_EQ(history.entries[0].runId, first);
-    EXPECT_EQ(history.entries[0].outcome, LedgerOutcome::Completed);
-    EXPECT_EQ(history.entries[1].runId, second);
-    EXPECT_EQ(history.entries[1].outcome, LedgerOutcome::Interrupted);
-    EXPECT_EQ(history.entries[1].message, kInterruptedRunMessage);
-    EXPECT_EQ(history.entries[1].attempts, 2);
-    EXPECT_EQ(history.entries[1].frames, 417u);
-    EXPECT_EQ(history.entries[1].elapsedMs, 1500u);
-    EXPECT_EQ(history.entries[1].serialNumber, "S1");
+    EXPECT_EQ(byRun[first].outcome, LedgerOutcome::Completed);
+    EXPECT_EQ(byRun[notReached].outcome, LedgerOutcome::Interrupted);
+    EXPECT_EQ(byRun[notReached].frames, 0u);
+    const LedgerEntry& cut = byRun[second];
+    EXPECT_EQ(cut.outcome, LedgerOutcome::Interrupted);
+    EXPECT_EQ(cut.message, kInterruptedRunMessage);
+    EXPECT_EQ(cut.attempts, 2);
+    EXPECT_EQ(cut.frames, 417u);
+    EXPECT_EQ(cut.elapsedMs, 1500u);
+    EXPECT_EQ(cut.serialNumber, "S1");
+    EXPECT_EQ(byRun.count(busy), 0u);
 }
 
 // Runs end on their own threads while the ending request closes them: each
@@ -172,10 +186,9 @@ TEST(RunJournal, RunsEndingWhileTheRequestClosesThemGetOneOutcomeEach) {
     RunJournal journal(path);
     constexpr int kRuns = 16;
     std::vector<std::string> ids;
-    std::string error;
     for (int i = 0; i < kRuns; ++i) {
-        ids.push_back(
-            journal.Begin(Line("", LedgerOutcome::Started, "S" + std::to_string(i)), error));
+        ids.push_back(journal.Open(Line("", LedgerOutcome::Started, "S" + std::to_string(i))));
+        journal.Begin(ids.back());
     }
     std::vector<std::thread> runs;
     for (int i = 0; i < kRuns; ++i) {

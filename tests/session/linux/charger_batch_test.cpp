@@ -8,11 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 
+#include "image/sha256.h"
 #include "protocol/upgrade_fixture.h"
 #include "session/ledger.h"
 
@@ -87,7 +90,8 @@ TEST_F(ChargerBatchTest, HidChargersRestartingTogetherAreEachFoundAgain) {
                 Seal(chargers[i].payload, SealedForm::HeaderOnly,
                      static_cast<std::uint8_t>(std::stoi(chargers[i].modelCode, nullptr, 16)));
             batches.push_back(std::make_unique<ChargerBatch>(
-                BatchSettings{file.string(), "tester", nullptr}, devices, observer, journal));
+                BatchSettings{file.string(), "tester", nullptr, false}, devices, observer,
+                journal));
         }
         for (std::size_t i = 0; i < chargers.size(); ++i) {
             const auto entry = std::find_if(listed.begin(), listed.end(), [&](const auto& e) {
@@ -120,6 +124,44 @@ TEST_F(ChargerBatchTest, HidChargersRestartingTogetherAreEachFoundAgain) {
         EXPECT_TRUE(entry.serialNumber == "HA000001" || entry.serialNumber == "HB000002");
     }
     EXPECT_NE(history.entries[0].serialNumber, history.entries[1].serialNumber);
+}
+
+// The file replaced on disk after the batch began: the charger gets the
+// bytes the batch pinned, and the history describes exactly those (the
+// digest of the whole file as it was, its version).
+TEST_F(ChargerBatchTest, EveryRunSendsAndRecordsThePinnedBytes) {
+    const HidCharger charger{"charger1", "HA000001", "0x85", "200", testing::Payload(6000, 3)};
+    const auto program = Start(charger);
+    ASSERT_FALSE(HasFailure());
+    const auto file = Seal(charger.payload, SealedForm::HeaderOnly, 0x85, 0, "V1.00");
+    const std::string pinnedDigest = Sha256Hex(testing::ReadBytes(file));
+    const auto replacement =
+        Seal(testing::Payload(6000, 77), SealedForm::HeaderOnly, 0x85, 0, "V2.00");
+
+    LiveDeviceTable devices(false);
+    ASSERT_EQ(devices.Entries().size(), 1u);
+    const std::filesystem::path ledger = Dir() / "state" / "history.jsonl";
+    RunJournal journal(ledger);
+    FinishedRuns observer;
+    {
+        ChargerBatch batch({file.string(), "tester", nullptr, false}, devices, observer, journal);
+        std::filesystem::copy_file(replacement, file,
+                                   std::filesystem::copy_options::overwrite_existing);
+        batch.Start(devices.Entries().front());
+    }
+    ASSERT_EQ(observer.results.size(), 1u);
+    EXPECT_EQ(observer.results.begin()->second.report.outcome, UpgradeOutcome::Completed);
+    EXPECT_EQ(testing::ReadBytes(Saved(charger)), charger.payload);
+
+    const LedgerContents history = ReadLedger(ledger);
+    ASSERT_EQ(history.entries.size(), 1u);
+    EXPECT_EQ(history.entries[0].fileSha256, pinnedDigest);
+    EXPECT_EQ(history.entries[0].fileVersion, "V1.00");
+    EXPECT_EQ(history.entries[0].runId, observer.results.begin()->second.runId);
+    // Its started line and its outcome line.
+    std::ifstream in(ledger);
+    const std::string lines((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
 }
 
 }  // namespace
