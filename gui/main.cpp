@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // velmorin: the operator's window, or with --station the production line's
 // station window. --help and --version answer without a display; without
-// one, the window says that it needs one and ends with 1.
+// one, the window says that it needs one and ends with 1. SIGTERM, SIGINT
+// and SIGHUP end it at once, its runs under way recorded as interrupted.
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "gui/application.h"
+#include "gui/ending_requests.h"
 #include "gui/main_dialog.h"
 #include "gui/message_box.h"
 #include "gui/station_window.h"
@@ -85,6 +87,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", message.c_str());
     }
 
+    // From here on a request to end the program is taken by the window's
+    // thread; before, nothing could be under way.
+    velmorin::EndingRequests endingRequests;
+
     const QString baseName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     QApplication::setApplicationName(baseName);
 
@@ -114,14 +120,18 @@ int main(int argc, char** argv) {
     hooks.showMessage = [&](const std::string& text) {
         QMessageBox::warning(nullptr, baseName, QString::fromStdString(text));
     };
-    hooks.runMainDialog = [station, &stationFile] {
+    // The closer stays set while the window ends (the main dialog turns its
+    // event loop until a run has ended); no event is handled after that.
+    hooks.runMainDialog = [station, &stationFile, &endingRequests] {
         if (station) {
             velmorin::StationWindow window(stationFile);
+            endingRequests.SetRunCloser([&window] { return window.CloseRunsForExit(); });
             window.show();
             QApplication::exec();
             return;
         }
         velmorin::MainDialog dialog;
+        endingRequests.SetRunCloser([&dialog] { return dialog.CloseRunsForExit(); });
         dialog.exec();
     };
     std::vector<std::string> arguments;

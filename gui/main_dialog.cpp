@@ -13,6 +13,7 @@
 
 #include "gui/dialog_units.h"
 #include "gui/download_dialog.h"
+#include "gui/ending_requests.h"
 #include "gui/message_box.h"
 #include "gui/pictures.h"
 #include "ui_main_dialog.h"
@@ -66,14 +67,20 @@ MainDialog::MainDialog(QWidget* parent, MainWindowServices services)
     m_logic->Start();
 
     MainWindowLogic& logic = *m_logic;
-    connect(m_ui->m_updateButton, &QPushButton::clicked, this, [&logic] { logic.OnUpdate(); });
+    // The runs' threads leave the requests to end the program to this one.
+    connect(m_ui->m_updateButton, &QPushButton::clicked, this, [&logic] {
+        const EndingRequestsKeptFromNewThreads keptFromRuns;
+        logic.OnUpdate();
+    });
     connect(m_ui->m_exitButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_ui->m_openButton, &QPushButton::clicked, this, &MainDialog::OnOpenFile);
     connect(m_ui->m_pathEdit, &QLineEdit::textChanged, this, [&logic] { logic.OnPathEdited(); });
     connect(m_ui->m_includeComCheck, &QCheckBox::clicked, this,
             [&logic](bool checked) { logic.OnIncludeComClicked(checked); });
-    connect(m_ui->m_setSerialNumberButton, &QPushButton::clicked, this,
-            [&logic] { logic.OnSetSerialNumber(); });
+    connect(m_ui->m_setSerialNumberButton, &QPushButton::clicked, this, [&logic] {
+        const EndingRequestsKeptFromNewThreads keptFromRuns;
+        logic.OnSetSerialNumber();
+    });
     connect(m_ui->m_downloadButton, &QPushButton::clicked, this, [&logic] { logic.OnDownload(); });
     connect(m_saveTraceButton, &QPushButton::clicked, this, [&logic] { logic.OnSaveTrace(); });
     if (m_logic->DeviceWatcherFd() >= 0) {

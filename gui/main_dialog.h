@@ -44,6 +44,9 @@ public:
     ~MainDialog() override;
 
     MainWindowLogic& Logic() { return *m_logic; }
+    // The program is asked to end: the run under way, if any, gets its
+    // interrupted line in the history, with how far it got.
+    ClosedRuns CloseRunsForExit() { return m_logic->CloseRuns(kInterruptedRunMessage); }
 
     // Message boxes go here instead of on the screen (tests record them).
     using MessageBoxHandler =

@@ -64,7 +64,11 @@ StationTile::StationTile(QWidget* parent) : QFrame(parent) {
 
 void StationTile::Show(const StationCharger& charger) {
     m_labelText->setText(ToQString(charger.label));
-    m_serialText->setText(QStringLiteral("S/N:") + ToQString(charger.device.serialText));
+    // A charger without a serial number cannot be told from the next one put
+    // in its place: the tile says so.
+    m_serialText->setText(charger.device.serialText.empty()
+                              ? QStringLiteral("no serial number")
+                              : QStringLiteral("S/N:") + ToQString(charger.device.serialText));
     setToolTip(ToQString(charger.device.modelText));
     if (charger.maximum > 0) {
         m_progress->setRange(0, charger.maximum);
@@ -78,8 +82,8 @@ void StationTile::Show(const StationCharger& charger) {
         state += QStringLiteral(" (away)");
     }
     m_stateText->setText(state);
-    // While a run is on, its step; afterwards how it ended (or why the
-    // charger is skipped).
+    // While a run is on, its step; afterwards how it ended, or why the
+    // charger is not started (another model, done before, busy elsewhere).
     m_detailText->setText(
         ToQString(charger.state == StationState::Upgrading ? charger.step : charger.message));
     if (charger.state != m_state) {
@@ -106,6 +110,9 @@ void StationTile::Tint(StationState state) {
         break;
     case StationState::Skipped:
         tinted = Blend(base, QColor(0x80, 0x80, 0x80), 0.15);
+        break;
+    case StationState::BusyElsewhere:
+        tinted = Blend(base, QColor(0xF5, 0x9E, 0x0B), 0.18);
         break;
     }
     QPalette tilePalette = palette();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // One charger at the station window: its label (slot or device name), serial
-// number, transfer progress, state and last message, on a background tinted
-// by its state. It shows a StationCharger record as the station gave it.
+// number (or that it has none), transfer progress, state and last message,
+// on a background tinted by its state. It shows a StationCharger record as the station gave it.
 #pragma once
 
 #include <QFrame>

@@ -3,6 +3,7 @@
 #include "gui/station_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -18,6 +19,7 @@
 #include <QSaveFile>
 #include <QScrollArea>
 #include <QSocketNotifier>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -25,14 +27,14 @@
 #include <utility>
 
 #include "device/device_watcher.h"
+#include "gui/ending_requests.h"
 #include "gui/message_box.h"
 #include "gui/pictures.h"
 #include "gui/station_tile.h"
 #include "image/file_path.h"
-#include "image/sha256.h"
-#include "image/update_image.h"
 #include "session/charger_batch.h"
 #include "session/ledger.h"
+#include "session/upgrade_record.h"
 
 namespace velmorin {
 namespace {
@@ -49,22 +51,13 @@ constexpr char kJsonLinesFilter[] = "JSON lines (*.jsonl)";
 constexpr int kScanIntervalMs = 200;
 // Tiles per row of the grid.
 constexpr int kTileColumns = 4;
+// The export tells how far it has got after this many runs.
+constexpr std::uint64_t kExportProgressEvery = 500;
 
-// Records the header check's display steps: the texts of an accepted file,
-// the reason of a rejected one.
-class CheckedFileInfo : public FileInfoDisplay {
-public:
-    void ResetFileInfo(std::string_view reason) override { m_reason = reason; }
-    void ShowFileInfo(const FileInfoText& info) override {
-        m_shown = info;
-        m_reason.clear();
-    }
-    void ShowMessageBox(std::string_view /*text*/, std::string_view /*caption*/,
-                        MessageIcon /*icon*/) override {}
-
-    FileInfoText m_shown;
-    std::string m_reason;
-};
+// "1 upgrade", "2 upgrades".
+QString Count(std::uint64_t count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QString::fromLatin1(count == 1 ? one : many));
+}
 
 }  // namespace
 
@@ -74,21 +67,26 @@ public:
 // they stood, so that a run never waits for the window's thread.
 struct StationWindow::Session final : StationListener {
     Session(StationSettings settings, StationWindow& owner, std::uint64_t number)
-        : window(owner), id(number), station(std::move(settings), devices, *this) {}
+        : window(owner),
+          id(number),
+          journal(DefaultLedgerPath()),
+          station(std::move(settings), devices, *this, journal) {}
 
-    void OnChargerChanged(const StationCharger& charger) override {
+    void OnChargerChanged(const StationCharger& charger, StationChange change) override {
         // The station's lock is held (and recursive): the tally matches the record.
         Post([session = id, charger, tally = station.Tally()](StationWindow& target) {
             target.ShowCharger(session, charger, tally);
         });
-    }
-    void OnRunFinished(const StationCharger& charger) override {
-        if (!charger.lastResult || charger.lastResult->ledgerError.empty()) {
+        if (change != StationChange::Finished || !charger.lastResult ||
+            charger.lastResult->ledgerError.empty()) {
             return;
         }
         Post([note = ToQString(charger.lastResult->ledgerError)](StationWindow& target) {
             target.ShowNote(note);
         });
+    }
+    void OnNotice(std::string_view text) override {
+        Post([note = ToQString(text)](StationWindow& target) { target.ShowNote(note); });
     }
 
     void Post(std::function<void(StationWindow&)> work) {
@@ -104,6 +102,7 @@ struct StationWindow::Session final : StationListener {
     // rather than at its next tick.
     DeviceWatcher doorbell;
     std::unique_ptr<QSocketNotifier> doorbellNotifier;
+    RunJournal journal;
     // Last: its destructor waits for the runs, whose calls reach the members above.
     Station station;
 };
@@ -143,6 +142,17 @@ StationWindow::StationWindow(const QString& filePath, QWidget* parent) : QWidget
     m_slotsButton->setObjectName(QStringLiteral("m_slotsButton"));
     m_slotsText = new QLabel(QStringLiteral("no slot names"), this);
     m_slotsText->setObjectName(QStringLiteral("m_slotsText"));
+    m_stopAfterSpin = new QSpinBox(this);
+    m_stopAfterSpin->setObjectName(QStringLiteral("m_stopAfterSpin"));
+    m_stopAfterSpin->setRange(0, 99999);
+    m_stopAfterSpin->setSpecialValueText(QStringLiteral("never"));
+    m_stopAfterSpin->setSuffix(QStringLiteral(" chargers"));
+    m_stopAfterSpin->setToolTip(
+        QStringLiteral("No charger is started once this many have completed; never for 0"));
+    m_againCheck = new QCheckBox(QStringLiteral("&Upgrade chargers done before"), this);
+    m_againCheck->setObjectName(QStringLiteral("m_againCheck"));
+    m_againCheck->setToolTip(QStringLiteral(
+        "Chargers that the history shows completed with this file are upgraded again"));
     m_startButton = new QPushButton(QStringLiteral("S&tart"), this);
     m_startButton->setObjectName(QStringLiteral("m_startButton"));
     m_exportButton = new QPushButton(QStringLiteral("&Export history..."), this);
@@ -154,6 +164,11 @@ StationWindow::StationWindow(const QString& filePath, QWidget* parent) : QWidget
     settingsRow->addWidget(m_slotsText, 1);
     settingsRow->addWidget(m_exportButton);
     settingsRow->addWidget(m_startButton);
+    auto* countRow = new QHBoxLayout;
+    countRow->addWidget(new QLabel(QStringLiteral("Stop after:"), this));
+    countRow->addWidget(m_stopAfterSpin);
+    countRow->addWidget(m_againCheck);
+    countRow->addStretch(1);
 
     // The grid's rows as tall as their tiles, at the top of the area.
     auto* tiles = new QWidget;
@@ -180,6 +195,7 @@ StationWindow::StationWindow(const QString& filePath, QWidget* parent) : QWidget
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(fileGroup);
     layout->addLayout(settingsRow);
+    layout->addLayout(countRow);
     layout->addWidget(scroll, 1);
     layout->addWidget(m_tallyText);
     layout->addWidget(m_noteText);
@@ -202,28 +218,31 @@ StationWindow::StationWindow(const QString& filePath, QWidget* parent) : QWidget
 }
 
 StationWindow::~StationWindow() {
-    // The station waits for its runs here; their queued calls to this
-    // window are dropped with it.
+    // An export stops at its next run and leaves no file; the station waits
+    // for its runs here. Their queued calls to this window are dropped with
+    // it.
+    m_exportCancelled = true;
+    if (m_exportThread.joinable()) {
+        m_exportThread.join();
+    }
     m_session.reset();
+}
+
+ClosedRuns StationWindow::CloseRunsForExit() {
+    return m_session != nullptr ? m_session->journal.CloseAll(kInterruptedRunMessage)
+                                : ClosedRuns{};
 }
 
 void StationWindow::CheckFile() {
     const std::string path = QFile::encodeName(m_pathEdit->text()).toStdString();
-    CheckedFileInfo display;
-    ImageCheck check;
-    if (!path.empty()) {
-        UpdateImage image;
-        check = CheckUpdateFile(PathFromText(path), image, display);
-    }
-    m_fileAccepted = !path.empty() && check.Accepted();
-    m_versionText->setText(m_fileAccepted ? ToQString(display.m_shown.version) : QString());
-    m_typeText->setText(m_fileAccepted ? ToQString(display.m_shown.type) : QString());
-    m_memoText->setText(m_fileAccepted ? ToQString(display.m_shown.memo) : QString());
-    // A file that cannot be opened has no reason of the check's own: the
-    // system's is shown.
-    const std::string reason = path.empty() || m_fileAccepted ? std::string()
-                               : !display.m_reason.empty()    ? display.m_reason
-                                                              : check.openError;
+    // Read, checked and hashed here once: what is shown is what Start sends.
+    m_file = path.empty() ? nullptr : std::make_shared<const PinnedFile>(path);
+    m_fileAccepted = m_file != nullptr && m_file->Accepted();
+    const UpgradedFile* shown = m_fileAccepted ? &m_file->Description() : nullptr;
+    m_versionText->setText(shown != nullptr ? ToQString(shown->version) : QString());
+    m_typeText->setText(shown != nullptr ? ToQString(shown->type) : QString());
+    m_memoText->setText(shown != nullptr ? ToQString(shown->memo) : QString());
+    const std::string reason = m_file != nullptr ? m_file->Rejection() : std::string();
     m_fileMessage->setText(ToQString(reason));
     m_fileMessage->setVisible(!reason.empty());
     UpdateControls();
@@ -232,7 +251,8 @@ void StationWindow::CheckFile() {
 void StationWindow::UpdateControls() {
     const bool idle = m_session == nullptr;
     for (QWidget* control :
-         std::initializer_list<QWidget*>{m_pathEdit, m_browseButton, m_modelEdit, m_slotsButton}) {
+         std::initializer_list<QWidget*>{m_pathEdit, m_browseButton, m_modelEdit, m_slotsButton,
+                                         m_stopAfterSpin, m_againCheck}) {
         control->setEnabled(idle);
     }
     m_startButton->setText(idle ? QStringLiteral("S&tart") : QStringLiteral("S&top"));
@@ -276,24 +296,23 @@ void StationWindow::OnStartStop() {
         UpdateControls();
         return;
     }
+    if (m_file != nullptr && m_file->ChangedOnDisk()) {
+        // Rewritten since it was shown: the new bytes are read, checked and
+        // shown before anything is sent.
+        CheckFile();
+    }
     if (!m_fileAccepted) {
         return;
     }
     BatchSettings batch;
-    batch.filePath = QFile::encodeName(m_pathEdit->text()).toStdString();
-    batch.ledgerPath = DefaultLedgerPath();
+    batch.filePath = m_file->Description().path;
+    batch.file = m_file;
     StationSettings settings;
     settings.batch = std::move(batch);
     settings.model = m_modelEdit->text().trimmed().toStdString();
     settings.slotNames = m_slots;
-    // Started again with the same file: the chargers done before stay done.
-    const std::string fileDigest = Sha256HexOfFile(PathFromText(settings.batch.filePath));
-    if (!fileDigest.empty() && fileDigest == m_doneDigest) {
-        settings.doneBefore = m_doneBefore;
-    } else {
-        m_doneBefore.clear();
-        m_doneDigest = fileDigest;
-    }
+    settings.stopAfter = m_stopAfterSpin->value();
+    settings.again = m_againCheck->isChecked();
     for (auto& [key, tile] : m_tiles) {
         delete tile;
     }
@@ -301,8 +320,13 @@ void StationWindow::OnStartStop() {
     m_noteText->clear();
     ShowTally({});
     m_stopping = false;
-    const bool keepsHistory = !settings.batch.ledgerPath.empty();
-    m_session = std::make_unique<Session>(std::move(settings), *this, ++m_sessions);
+    const bool keepsHistory = !DefaultLedgerPath().empty();
+    {
+        // The threads the station starts leave the requests to end the
+        // program to this one.
+        const EndingRequestsKeptFromNewThreads keptFromRuns;
+        m_session = std::make_unique<Session>(std::move(settings), *this, ++m_sessions);
+    }
     if (m_session->doorbell.Fd() >= 0) {
         m_session->doorbellNotifier =
             std::make_unique<QSocketNotifier>(m_session->doorbell.Fd(), QSocketNotifier::Read);
@@ -323,10 +347,19 @@ void StationWindow::Scan() {
     if (m_session == nullptr) {
         return;
     }
-    m_session->station.Scan();
+    {
+        const EndingRequestsKeptFromNewThreads keptFromRuns;
+        m_session->station.Scan();
+    }
     const std::string discoveryError = m_session->devices.DiscoveryError();
     if (!discoveryError.empty()) {
         ShowNote(ToQString(discoveryError));
+    }
+    if (!m_stopping && !m_session->station.Starting()) {
+        // The count was reached: the session ends with its last run, as
+        // after Stop.
+        m_stopping = true;
+        UpdateControls();
     }
     if (m_stopping) {
         EndSessionWhenRunsEnded();
@@ -338,14 +371,6 @@ void StationWindow::EndSessionWhenRunsEnded() {
     // this thread scans.
     if (m_session == nullptr || m_session->station.Tally().inProgress > 0) {
         return;
-    }
-    // The chargers done with this file, for a Start with the same file.
-    for (const StationCharger& charger : m_session->station.Chargers()) {
-        if (charger.state == StationState::Done &&
-            std::find(m_doneBefore.begin(), m_doneBefore.end(), charger.key) ==
-                m_doneBefore.end()) {
-            m_doneBefore.push_back(charger.key);
-        }
     }
     // The runs have ended (the last of them is past its final call): the
     // station's wait for them is over at once.
@@ -359,7 +384,7 @@ void StationWindow::ShowCharger(std::uint64_t session, const StationCharger& cha
     if (m_session == nullptr || session != m_session->id) {
         return;
     }
-    StationTile*& tile = m_tiles[charger.key];
+    StationTile*& tile = m_tiles[charger.id];
     if (tile == nullptr) {
         tile = new StationTile;
         tile->setObjectName(QStringLiteral("tile") + QString::number(m_tiles.size()));
@@ -374,11 +399,23 @@ void StationWindow::ShowCharger(std::uint64_t session, const StationCharger& cha
 }
 
 void StationWindow::ShowTally(const StationTally& tally) {
-    m_tallyText->setText(QStringLiteral("Done %1, failed %2, in progress %3, skipped %4")
-                             .arg(tally.done)
-                             .arg(tally.failed)
-                             .arg(tally.inProgress)
-                             .arg(tally.skipped));
+    // The failed runs are told when chargers failed more than once, or
+    // failed and then completed.
+    const QString failedRuns =
+        tally.failedRuns > tally.failed
+            ? QStringLiteral(" (%1)").arg(
+                  Count(static_cast<std::uint64_t>(tally.failedRuns), "failed run", "failed runs"))
+            : QString();
+    QString text = QStringLiteral("Done %1, failed %2%3, in progress %4, skipped %5")
+                       .arg(tally.done)
+                       .arg(tally.failed)
+                       .arg(failedRuns)
+                       .arg(tally.inProgress)
+                       .arg(tally.skipped);
+    if (tally.busy > 0) {
+        text += QStringLiteral(", busy elsewhere %1").arg(tally.busy);
+    }
+    m_tallyText->setText(text);
 }
 
 void StationWindow::ShowNote(const QString& text) {
@@ -386,6 +423,9 @@ void StationWindow::ShowNote(const QString& text) {
 }
 
 void StationWindow::OnExportHistory() {
+    if (Exporting()) {
+        return;
+    }
     QFileDialog chooser(this, QStringLiteral("Export history"), QString(),
                         QString::fromLatin1(kCsvFilter) + QStringLiteral(";;") +
                             QString::fromLatin1(kJsonLinesFilter));
@@ -401,36 +441,94 @@ void StationWindow::OnExportHistory() {
         return;
     }
     const QString target = chooser.selectedFiles().front();
+    const bool jsonLines = target.endsWith(QStringLiteral(".jsonl"), Qt::CaseInsensitive);
 
-    const LedgerContents history = ReadLedger(DefaultLedgerPath());
-    if (history.entries.empty() && !history.warnings.empty()) {
-        // The history could not be read at all: an empty export would hide it.
-        ShowMessageBox(ToQString(history.warnings.front()), ToQString(kCaptionError),
-                       MessageIcon::Error);
-        return;
-    }
-    std::string contents;
-    if (target.endsWith(QStringLiteral(".jsonl"), Qt::CaseInsensitive)) {
-        for (const LedgerEntry& entry : history.entries) {
-            contents += LedgerLine(entry) + "\n";
-        }
-    } else {
-        contents = LedgerCsv(history.entries);
-    }
+    // A long history is read and written on a thread of its own: the
+    // window, and the station's tiles, go on meanwhile.
+    m_exportButton->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    ShowNote(QStringLiteral("Exporting the history to %1...").arg(QFileInfo(target).fileName()));
+    m_exportCancelled = false;
+    m_exportThread =
+        std::thread(&StationWindow::ExportHistory, this, DefaultLedgerPath(), target, jsonLines);
+}
+
+// On the export's thread: reaches the window only through queued calls.
+void StationWindow::ExportHistory(std::filesystem::path history, QString target, bool jsonLines) {
+    const auto post = [this](std::function<void()> work) {
+        QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+    };
     QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(contents.data(), static_cast<qint64>(contents.size())) !=
-            static_cast<qint64>(contents.size()) ||
-        !file.commit()) {
-        ShowMessageBox(QStringLiteral("cannot write %1: %2").arg(target, file.errorString()),
-                       ToQString(kCaptionError), MessageIcon::Error);
+    if (!file.open(QIODevice::WriteOnly)) {
+        post([this, error = QStringLiteral("cannot write %1: %2").arg(target, file.errorString())] {
+            EndExport(error, 0, {}, {});
+        });
         return;
     }
-    QString note = QStringLiteral("%1 upgrades exported to %2")
-                       .arg(history.entries.size())
-                       .arg(QFileInfo(target).fileName());
-    for (const std::string& warning : history.warnings) {
-        note += QStringLiteral("; ") + ToQString(warning);
+    // CSV rows as the runs come, under one header row.
+    const std::string header = jsonLines ? std::string() : LedgerCsv({});
+    bool written = file.write(header.data(), static_cast<qint64>(header.size())) ==
+                   static_cast<qint64>(header.size());
+    std::uint64_t runs = 0;
+    std::vector<std::string> warnings;
+    const bool read = ForEachLedgerRun(
+        history,
+        [&](const LedgerEntry& entry) {
+            if (!written || m_exportCancelled) {
+                return;
+            }
+            const std::string text =
+                jsonLines ? LedgerLine(entry) + "\n" : LedgerCsv({entry}).substr(header.size());
+            written = file.write(text.data(), static_cast<qint64>(text.size())) ==
+                      static_cast<qint64>(text.size());
+            if (++runs % kExportProgressEvery == 0) {
+                post([this, runs] { ShowExportProgress(runs); });
+            }
+        },
+        warnings);
+    if (m_exportCancelled) {
+        return;  // the unfinished file is dropped with `file`
+    }
+    QString error;
+    if (!read) {
+        // The history could not be read at all: an empty export would hide it.
+        file.cancelWriting();
+        error =
+            ToQString(warnings.empty() ? std::string("cannot read the history") : warnings.front());
+        warnings.clear();
+    } else if (!written || !file.commit()) {
+        error = QStringLiteral("cannot write %1: %2").arg(target, file.errorString());
+    }
+    QStringList warningTexts;
+    for (const std::string& warning : warnings) {
+        warningTexts << ToQString(warning);
+    }
+    post([this, error, runs, name = QFileInfo(target).fileName(),
+          note = warningTexts.join(QStringLiteral("; "))] { EndExport(error, runs, name, note); });
+}
+
+void StationWindow::ShowExportProgress(std::uint64_t runs) {
+    if (Exporting()) {
+        ShowNote(QStringLiteral("Exporting the history: %1 so far...")
+                     .arg(Count(runs, "upgrade", "upgrades")));
+    }
+}
+
+void StationWindow::EndExport(const QString& error, std::uint64_t runs, const QString& fileName,
+                              const QString& warnings) {
+    // The thread has posted its last call: it is ending by now.
+    m_exportThread.join();
+    QApplication::restoreOverrideCursor();
+    m_exportButton->setEnabled(true);
+    if (!error.isEmpty()) {
+        ShowNote(QString());
+        ShowMessageBox(error, ToQString(kCaptionError), MessageIcon::Error);
+        return;
+    }
+    QString note =
+        QStringLiteral("%1 exported to %2").arg(Count(runs, "upgrade", "upgrades"), fileName);
+    if (!warnings.isEmpty()) {
+        note += QStringLiteral("; ") + warnings;
     }
     ShowNote(note);
 }

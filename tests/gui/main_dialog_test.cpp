@@ -8,6 +8,9 @@
 // without a display, and the hyperlink's failure texts.
 #include "gui/main_dialog.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -22,6 +25,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <QtTest>
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 
@@ -33,6 +37,7 @@
 #include "online/catalogue.h"
 #include "session/device_list.h"
 #include "session/device_table.h"
+#include "session/ledger.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
 #include "ui_download_dialog.h"
@@ -98,6 +103,25 @@ public:
 private:
     std::filesystem::path m_previous;
 };
+
+// True when process `program` runs `executable` (it is past its exec) and
+// has a handler of its own for `signal` (/proc's SigCgt mask).
+bool Catches(pid_t program, const std::filesystem::path& executable, int signal) {
+    const std::string proc = "/proc/" + std::to_string(program);
+    std::error_code error;
+    if (!std::filesystem::equivalent(std::filesystem::read_symlink(proc + "/exe", error),
+                                     executable, error)) {
+        return false;
+    }
+    std::ifstream status(proc + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) == 0) {
+            const unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
+            return (caught >> (signal - 1) & 1U) != 0;
+        }
+    }
+    return false;
+}
 
 // The text a message box shows (its caption apart).
 QString BoxText(const QMessageBox& box) {
@@ -316,6 +340,55 @@ private slots:
         // The run is over: the window closes again.
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(!dialog.isVisible());
+    }
+
+    // The run is on record when its transfer ends, before the result box:
+    // while the box is held open, the history already has its completed
+    // line, whose elapsed time leaves out the time the box stays up.
+    void runRecordedBeforeTheResultBox() {
+        const testing::ScopedEnvironment stateHome("XDG_STATE_HOME", m_directory->Path().string());
+        const std::filesystem::path history = DefaultLedgerPath();
+        testing::BackgroundProgram charger({VELMORIN_SIM, "serial", "--dir",
+                                            m_directory->Path().string(), "--model-code", "0x2A"});
+        QVERIFY(testing::WaitForFile(m_directory->Path() / "COM201.json"));
+        MainDialog dialog;
+        auto& ui = dialog.Controls();
+        ui.m_pathEdit->setText(Seal(4096));
+        dialog.show();
+
+        using Clock = std::chrono::steady_clock;
+        Clock::time_point clicked;
+        std::int64_t untilBoxMs = -1;  // the run's own time, as this test sees it
+        LedgerContents whileBoxIsUp;
+        QStringList boxes;
+        dialog.SetMessageBoxHandler([&](const QString& text, const QString& caption, MessageIcon) {
+            untilBoxMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - clicked)
+                    .count();
+            whileBoxIsUp = ReadLedger(history);
+            boxes << caption + ": " + text;
+            // The operator reads the box for a while.
+            QTest::qWait(static_cast<int>(untilBoxMs) + 1500);
+        });
+        clicked = Clock::now();
+        QTest::mouseClick(ui.m_updateButton, Qt::LeftButton);
+        QVERIFY(WaitFor([&] { return !dialog.Logic().Upgrading(); }));
+
+        QCOMPARE(boxes, QStringList{QStringLiteral("Success: Upgrade completion!")});
+        QCOMPARE(whileBoxIsUp.entries.size(), std::size_t{1});
+        const LedgerEntry& entry = whileBoxIsUp.entries[0];
+        QVERIFY(entry.outcome == LedgerOutcome::Completed);
+        QCOMPARE(entry.message, std::string("Upgrade completion!"));
+        QVERIFY2(static_cast<std::int64_t>(entry.elapsedMs) <= untilBoxMs,
+                 qPrintable(QStringLiteral("%1 ms on record, %2 ms until the box")
+                                .arg(entry.elapsedMs)
+                                .arg(untilBoxMs)));
+        // Nothing more was written for it once the box was closed.
+        const LedgerContents after = ReadLedger(history);
+        QCOMPARE(after.entries.size(), std::size_t{1});
+        QVERIFY(after.entries[0] == entry);
+        const std::string lines = testing::ReadText(history);
+        QCOMPARE(std::count(lines.begin(), lines.end(), '\n'), std::ptrdiff_t{2});
     }
 
     // The upgrade runs on a worker: while the charger leaves the enter
@@ -841,6 +914,34 @@ private slots:
                 QCOMPARE(outcome.err, std::string());
             } else {
                 QVERIFY2(outcome.err.rfind(row.err, 0) == 0, outcome.err.c_str());
+            }
+        }
+    }
+
+    // SIGTERM, SIGINT and SIGHUP end either window through its own
+    // handling (the runs under way closed on record first): the program
+    // ends with 128 + the signal's number rather than killed by it.
+    void endingRequestsEndTheWindows() {
+        const testing::ScopedEnvironment stateHome("XDG_STATE_HOME", m_directory->Path().string());
+        const testing::ScopedEnvironment runtime("XDG_RUNTIME_DIR", m_directory->Path().string());
+        const std::string file = Seal(64).toStdString();
+        const std::vector<std::string> windows[] = {{VELMORIN_GUI},
+                                                    {VELMORIN_GUI, "--station", file}};
+        for (const auto& command : windows) {
+            for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+                const std::string row = command.back() + " " + std::to_string(signal);
+                const pid_t program = testing::StartProgram(command, m_directory->Path() / "out",
+                                                            m_directory->Path() / "err");
+                QVERIFY2(program > 0, row.c_str());
+                // Sent once the program catches it (before, it would only be
+                // killed by it).
+                QVERIFY2(WaitFor([&] { return Catches(program, VELMORIN_GUI, signal); }),
+                         row.c_str());
+                ::kill(program, signal);
+                int status = 0;
+                QCOMPARE(::waitpid(program, &status, 0), program);
+                QVERIFY2(WIFEXITED(status), row.c_str());
+                QCOMPARE(WEXITSTATUS(status), 128 + signal);
             }
         }
     }
