@@ -170,6 +170,18 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         Close();
         return TRUE;
+    case WM_QUERYENDSESSION:
+        // The session may end even during a run: the run is recorded as
+        // interrupted when it does (WM_ENDSESSION), rather than holding up
+        // the log-off or shutdown the operator asked for.
+        ::SetWindowLongPtrW(m_window, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam != FALSE) {
+            EndSession();
+        }
+        ::SetWindowLongPtrW(m_window, DWLP_MSGRESULT, 0);
+        return TRUE;
     case WM_DEVICECHANGE:
         if (m_logic && (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL ||
                         wParam == DBT_DEVICEREMOVECOMPLETE)) {
@@ -262,6 +274,23 @@ void MainDialog::Close() {
         return;
     }
     ::DestroyWindow(m_window);
+}
+
+void MainDialog::EndSession() {
+    // Windows ends the process once this message returns, whatever its
+    // threads are doing: the run's line is written first. While it is, the
+    // shutdown screen says why the program is still there.
+    const bool upgrading = m_logic && m_logic->Upgrading();
+    if (upgrading) {
+        ::ShutdownBlockReasonCreate(m_window, L"Recording the interrupted upgrade in the history");
+    }
+    if (m_logic) {
+        m_logic->CloseRuns(kInterruptedRunMessage);
+    }
+    if (upgrading) {
+        ::ShutdownBlockReasonDestroy(m_window);
+    }
+    ::ExitProcess(0);
 }
 
 void MainDialog::OnOpenFile() {

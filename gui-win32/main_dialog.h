@@ -4,7 +4,9 @@
 // and shows what it is told; upgrades run on a worker thread whose calls
 // arrive here as posted window messages. Device changes reach it as
 // WM_DEVICECHANGE (and the device watcher's pending changes are looked at
-// on a timer, for the changes that no broadcast announces).
+// on a timer, for the changes that no broadcast announces). When Windows
+// ends the session, a run under way is recorded as interrupted before the
+// process ends.
 #pragma once
 
 #include <windows.h>
@@ -51,6 +53,10 @@ private:
     void OnOpenFile();
     // Closing is refused while an upgrade runs.
     void Close();
+    // Windows ends the session: the run under way, if any, is recorded as
+    // interrupted with how far it got, and the process ends at once, without
+    // waiting for the run's thread.
+    [[noreturn]] void EndSession();
     HWND Control(int id) const { return ::GetDlgItem(m_window, id); }
 
     // MainWindowView

@@ -10,8 +10,18 @@
 // three states (no file; a file accepted with a charger listed; upgrading)
 // to DIR/windows-no-file.png, windows-file-accepted.png and
 // windows-upgrading.png.
+// With --end-session it first shows that Windows ending the session during
+// a run leaves the run on record: in a process of its own, the window's
+// upgrade has a block refused (the charger is run with --refuse-block K
+// --refuse-count 1, K > 0) and, as the window shows the second attempt
+// (whose first step waits for the window's thread, so the run cannot end
+// meanwhile), the window is sent WM_QUERYENDSESSION, which must let the
+// session end, and WM_ENDSESSION, which must end the process; its history
+// then holds one run, interrupted with the ending's message and the blocks
+// the charger took.
 //
 // Usage: win32_dialog_test UPDATE-FILE COMn [--line TEXT] [--screenshot DIR]
+//                          [--end-session]
 // COMn is entered in the system's serial map for the run, as a serial
 // driver enters its ports: Wine lists no port of its Ports class for a
 // terminal that its prefix's dosdevices/comN leads to.
@@ -28,6 +38,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -42,6 +53,9 @@
 #include "gui-win32/resource_ids.h"
 #include "gui-win32/wide_text.h"
 #include "image/update_image.h"
+#include "protocol/upgrade_texts.h"
+#include "session/ledger.h"
+#include "session/run_journal.h"
 
 namespace {
 
@@ -337,7 +351,12 @@ struct Options {
     std::wstring port;
     std::wstring line;
     std::optional<std::filesystem::path> screenshots;
+    bool endSession = false;
+    // Set in the process that ends the session: the history it keeps.
+    std::optional<std::filesystem::path> endingHistory;
 };
+
+constexpr wchar_t kEndingOption[] = L"--ending-session-with-history";
 
 std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
     Options options;
@@ -348,6 +367,10 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
             options.line = argv[++i];
         } else if (argument == L"--screenshot" && i + 1 < argc) {
             options.screenshots = argv[++i];
+        } else if (argument == L"--end-session") {
+            options.endSession = true;
+        } else if (argument == kEndingOption && i + 1 < argc) {
+            options.endingHistory = argv[++i];
         } else {
             positional.push_back(argument);
         }
@@ -363,6 +386,142 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
     return options;
 }
 
+// The line of the device list that contains `text`, with "Include COMx
+// Port" ticked when it is not listed otherwise.
+std::optional<int> ChargerLine(HWND window, const std::wstring& text) {
+    std::vector<std::wstring> lines = DeviceLines(window);
+    std::optional<int> line = FindLine(lines, text);
+    if (!line) {
+        Click(window, ID_INCLUDE_COM);
+        Check(::IsDlgButtonChecked(window, ID_INCLUDE_COM) == BST_CHECKED,
+              "\"Include COMx Port\" does not tick");
+        lines = DeviceLines(window);
+        line = FindLine(lines, text);
+    }
+    for (const std::wstring& shown : lines) {
+        Say("device list: " + Narrow(shown));
+    }
+    Check(line.has_value(), "no line of the device list contains \"" + Narrow(text) + "\"");
+    return line;
+}
+
+// The session's end, sent to the main window from its status line as it
+// shows the run's second attempt: that attempt's first step (the selected
+// charger) waits for this thread, so the run is certainly under way, past
+// its first blocks, and cannot end before the window has answered.
+struct SessionEnding {
+    HWND dialog = nullptr;
+    bool sent = false;
+    std::string problem;  // what the window did wrong; the process carried on
+};
+
+LRESULT CALLBACK EndSessionOnSecondAttempt(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR, DWORD_PTR data) {
+    auto* ending = reinterpret_cast<SessionEnding*>(data);
+    if (message != WM_SETTEXT || ending->sent || lParam == 0 ||
+        reinterpret_cast<const wchar_t*>(lParam) != Widen(kStatusConnectingAgain)) {
+        return ::DefSubclassProc(control, message, wParam, lParam);
+    }
+    ending->sent = true;
+    const LRESULT result = ::DefSubclassProc(control, message, wParam, lParam);
+    Say("the window shows \"" + std::string(kStatusConnectingAgain) + "\": the session ends");
+    // Nothing may be thrown out of a window's procedure: what goes wrong is
+    // kept for the test's own loop.
+    if (::SendMessageW(ending->dialog, WM_QUERYENDSESSION, 0, 0) != TRUE) {
+        ending->problem = "the window does not let the session end (WM_QUERYENDSESSION)";
+        return result;
+    }
+    ::SendMessageW(ending->dialog, WM_ENDSESSION, TRUE, 0);
+    ending->problem = "the process carried on after WM_ENDSESSION";
+    return result;
+}
+
+// In the process of its own: the upgrade, and the session's end during it.
+// Returns only when the window did not end the process.
+void EndSessionDuringRun(const Options& options) {
+    MainWindowServices services;
+    services.ledgerPath = *options.endingHistory;
+    BoxCloser boxes;
+    MainDialog dialog(services);
+    const HWND window = dialog.Handle();
+    ::ShowWindow(window, SW_SHOW);
+    Settle(dialog);
+    ::SetDlgItemTextW(window, ID_PATH_EDIT, options.updateFile.c_str());
+    const std::optional<int> line = ChargerLine(window, options.line);
+    ::SendDlgItemMessageW(window, ID_DEVICE_LIST, LB_SETCURSEL, static_cast<WPARAM>(*line), 0);
+    Check(Enabled(window, IDOK), "Update is disabled with a file accepted and a charger listed");
+
+    SessionEnding ending;
+    ending.dialog = window;
+    const HWND status = ::GetDlgItem(window, ID_STATUS_TEXT);
+    Check(::SetWindowSubclass(status, EndSessionOnSecondAttempt, 1,
+                              reinterpret_cast<DWORD_PTR>(&ending)) != FALSE,
+          "the status line cannot be watched");
+    Click(window, IDOK);
+    const bool over = PumpUntil(
+        dialog, [&] { return ending.sent || !boxes.Boxes().empty(); }, kUpgradeTimeoutMs);
+    ::RemoveWindowSubclass(status, EndSessionOnSecondAttempt, 1);
+    Check(over, "the upgrade did not reach its second attempt within " +
+                    std::to_string(kUpgradeTimeoutMs / 1000) + " s");
+    Check(ending.sent, "the upgrade ended (\"" + Narrow(boxes.Boxes().front().text) +
+                           "\") without a second attempt: the charger must refuse a block once");
+    throw CheckFailed(ending.problem);
+}
+
+// Runs this program again to end the session during a run, and checks what
+// that run left in the history.
+void CheckSessionEnd(const Options& options) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("velmorin-session-end-" + std::to_string(::GetCurrentProcessId()));
+    std::filesystem::remove_all(folder);
+    const std::filesystem::path history = folder / "history.jsonl";
+
+    wchar_t program[MAX_PATH] = L"";
+    ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(program) + L"\" " + kEndingOption + L" \"" +
+                               history.wstring() + L"\" \"" + options.updateFile.wstring() +
+                               L"\" " + options.port + L" --line \"" + options.line + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    Check(::CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                           &startup, &process) != FALSE,
+          "cannot run the window in a process of its own (error " +
+              std::to_string(::GetLastError()) + ")");
+    const DWORD waited = ::WaitForSingleObject(process.hProcess, kUpgradeTimeoutMs + 60000);
+    if (waited != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.hProcess, 3);
+    }
+    DWORD status = 0;
+    ::GetExitCodeProcess(process.hProcess, &status);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    Check(waited == WAIT_OBJECT_0, "the window's process did not end");
+    Check(status == 0,
+          "the window's process ended with status " + std::to_string(status) + ", not 0");
+
+    const LedgerContents contents = ReadLedger(history);
+    std::filesystem::remove_all(folder);
+    Check(contents.warnings.empty(), "the history has lines that cannot be read");
+    Check(contents.entries.size() == 1,
+          "the history holds " + std::to_string(contents.entries.size()) + " runs, not one");
+    const LedgerEntry& run = contents.entries.front();
+    Check(run.outcome == LedgerOutcome::Interrupted &&
+              run.message == std::string(kInterruptedRunMessage),
+          "the run is on record as " + std::string(LedgerOutcomeName(run.outcome)) + " (\"" +
+              run.message + "\"), not as interrupted by the session's end");
+    Check(run.frames > 0 && run.attempts == 2,
+          "the interrupted run is on record with " + std::to_string(run.frames) + " frames in " +
+              std::to_string(run.attempts) + " attempts, not those of the first");
+    Say("the session's end left the run on record as interrupted after " +
+        std::to_string(run.frames) + " blocks");
+}
+
 void Run(const Options& options) {
     // A refused loopback port: the release check ends at once and hides the
     // new-release link, as without a network.
@@ -371,6 +530,14 @@ void Run(const Options& options) {
         if (value == nullptr || *value == '\0') {
             SetVariable(server, "127.0.0.1:1");
         }
+    }
+
+    if (options.endingHistory) {
+        EndSessionDuringRun(options);
+        return;
+    }
+    if (options.endSession) {
+        CheckSessionEnd(options);
     }
 
     const RecordingDisplay expected = CoreCheck(options.updateFile);
@@ -429,19 +596,7 @@ void Run(const Options& options) {
         ", Memo " + expected.info.memo);
 
     // The charger's line.
-    std::vector<std::wstring> lines = DeviceLines(window);
-    std::optional<int> line = FindLine(lines, options.line);
-    if (!line) {
-        Click(window, ID_INCLUDE_COM);
-        Check(::IsDlgButtonChecked(window, ID_INCLUDE_COM) == BST_CHECKED,
-              "\"Include COMx Port\" does not tick");
-        lines = DeviceLines(window);
-        line = FindLine(lines, options.line);
-    }
-    for (const std::wstring& text : lines) {
-        Say("device list: " + Narrow(text));
-    }
-    Check(line.has_value(), "no line of the device list contains \"" + Narrow(options.line) + "\"");
+    const std::optional<int> line = ChargerLine(window, options.line);
     ::SendDlgItemMessageW(window, ID_DEVICE_LIST, LB_SETCURSEL, static_cast<WPARAM>(*line), 0);
     Check(Enabled(window, IDOK), "Update is disabled with a file accepted and a charger listed");
     // The operator's next step: the focus on Update.
@@ -555,11 +710,18 @@ private:
 int wmain(int argc, wchar_t** argv) {
     const std::optional<Options> options = ParseOptions(argc, argv);
     if (!options) {
-        std::fputs("usage: win32_dialog_test UPDATE-FILE COMn [--line TEXT] [--screenshot DIR]\n",
-                   stderr);
+        std::fputs(
+            "usage: win32_dialog_test UPDATE-FILE COMn [--line TEXT] [--screenshot DIR] "
+            "[--end-session]\n",
+            stderr);
         return 2;
     }
-    const MappedPort mapped(options->port);
+    // The process that ends the session finds the port mapped by the one
+    // that started it.
+    std::optional<MappedPort> mapped;
+    if (!options->endingHistory) {
+        mapped.emplace(options->port);
+    }
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES;
