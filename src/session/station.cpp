@@ -176,33 +176,41 @@ void Station::Scan() {
             }
         }
     }
-    // A charger under a run that is listed under another name (a HID
-    // charger that restarted into its bootloader): the run follows it.
+    // A charger listed under another name: a HID charger that restarted
+    // into its bootloader, or whose neighbour's restart moved the HIDn
+    // names. With a serial number it is found by it; without one, by where
+    // it is plugged in (a run under way follows it by the device name too).
     for (std::size_t c = 0; c < m_chargers.size(); ++c) {
         StationCharger& charger = m_chargers[c];
-        if (seen[c] || !charger.present || charger.state != StationState::Upgrading) {
+        if (seen[c] || !charger.present ||
+            (charger.device.serialText.empty() && charger.device.physicalPath.empty() &&
+             charger.state != StationState::Upgrading)) {
             continue;
         }
         for (std::size_t e = 0; e < entries.size(); ++e) {
             if (!taken[e] && SameChargerAgain(charger.device, entries[e])) {
                 taken[e] = true;
                 seen[c] = true;
+                const bool renamed = charger.device.deviceName != entries[e].deviceName;
                 charger.device = entries[e];
+                if (renamed && charger.state != StationState::Upgrading) {
+                    charger.slot = m_settings.slotNames.NameFor(charger.device);
+                    charger.label =
+                        !charger.slot.empty() ? charger.slot : charger.device.deviceName;
+                    m_listener.OnChargerChanged(charger, StationChange::Arrived);
+                }
                 break;
             }
         }
     }
     // Away: a restart during or after a run, or unplugged. A failed charger
-    // that comes back is tried again.
+    // keeps its state while away and is tried again when it comes back.
     for (std::size_t c = 0; c < m_chargers.size(); ++c) {
         StationCharger& charger = m_chargers[c];
         if (seen[c] || !charger.present) {
             continue;
         }
         charger.present = false;
-        if (charger.state == StationState::Failed || charger.state == StationState::BusyElsewhere) {
-            charger.state = StationState::Waiting;
-        }
         m_listener.OnChargerChanged(charger, StationChange::Left);
     }
     for (std::size_t e = 0; e < entries.size(); ++e) {
@@ -238,6 +246,10 @@ StationCharger& Station::Arrive(const DeviceEntry& entry) {
         if (back) {
             charger.restartExpectedUntil = {};
             place(charger, entry);
+            if (charger.state == StationState::Failed ||
+                charger.state == StationState::BusyElsewhere) {
+                charger.state = StationState::Waiting;  // plugged back: tried again
+            }
             return charger;
         }
     }

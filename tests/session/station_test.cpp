@@ -164,10 +164,10 @@ TEST_F(StationTest, StartsArrivalsOnceSkipsOtherModelsAndRetriesOnlyAfterAReplug
     List(m_listed);
     EXPECT_EQ(charger("S1").runs, 1);
 
-    // Unplugged: waiting, tried again when it is back, and counted as
+    // Unplugged: still failed, tried again when it is back, and counted as
     // failed all along: the shift's tally does not forget it.
     List({Charger("COM251", "Varno Kestrion Y", "S2")});
-    EXPECT_EQ(charger("S1").state, StationState::Waiting);
+    EXPECT_EQ(charger("S1").state, StationState::Failed);
     EXPECT_FALSE(charger("S1").present);
     EXPECT_EQ(station.Tally(), (StationTally{0, 1, 1, 0, 1, 0}));
     EXPECT_EQ(station.Tally().ExitStatus(), 1);
@@ -196,6 +196,17 @@ TEST_F(StationTest, DevicesListedTogetherAreTwoChargersWhateverTheirSerialNumber
     EXPECT_EQ(ByPort("COM251").at(0).runs, 1);
     EXPECT_NE(ByPort("COM250").at(0).id, ByPort("COM251").at(0).id);
     EXPECT_EQ(m_station->Tally().failed, 2);
+
+    // Listed under other names (a neighbour's restart moved them): the same
+    // chargers, still failed, not tried again.
+    List(
+        {Charger("COM251", "Varno Kestrion X", "S1"), Charger("COM252", "Varno Kestrion X", "S1")});
+    ASSERT_EQ(m_station->Chargers().size(), 2u);
+    for (const StationCharger& charger : m_station->Chargers()) {
+        EXPECT_EQ(charger.runs, 1) << charger.device.deviceName;
+        EXPECT_EQ(charger.state, StationState::Failed);
+        EXPECT_TRUE(charger.present);
+    }
 
     // Without a serial number a charger cannot be known again: the next one
     // put in the same place is a charger of its own and is started.
