@@ -23,6 +23,7 @@
 #include "device_argument.h"
 #include "image/code_page.h"
 #include "output.h"
+#include "progress_text.h"
 #include "protocol/upgrade_texts.h"
 #include "session/charger_batch.h"
 #include "session/ledger.h"
@@ -123,11 +124,9 @@ public:
         }
         line->position = position;
         line->maximum = maximum;
-        const int percent = Percent(*line);
-        if (m_display == Display::Lines && percent / 10 != line->shownTenth) {
-            line->shownTenth = percent / 10;
-            std::cout << line->name << ": progress: " << percent << "% (" << position << '/'
-                      << maximum << ')' << std::endl;
+        if (m_display == Display::Lines &&
+            NextTenth(ProgressPercent(position, maximum), line->shownTenth)) {
+            std::cout << line->name << ": " << ProgressLine(position, maximum) << std::endl;
         }
         Redraw(false);
     }
@@ -193,10 +192,6 @@ private:
         return &m_lines[static_cast<std::size_t>(run)];
     }
 
-    static int Percent(const ChargerLine& line) {
-        return line.maximum > 0 ? line.position * 100 / line.maximum : 0;
-    }
-
     // A message: above the live lines on a terminal; else a line of its own,
     // on standard error for an error (and under --json), as `update` does
     // for one charger.
@@ -217,28 +212,28 @@ private:
 
     std::string LiveLine(const ChargerLine& line) const {
         std::string step = TerminalSafeField(line.step);
-        int filled = line.maximum > 0 ? line.position * kBarWidth / line.maximum : 0;
-        int percent = Percent(line);
+        // A completed run shows the whole bar.
+        const bool completed =
+            line.result && line.result->report.outcome == UpgradeOutcome::Completed;
+        const int position = completed ? 1 : line.position;
+        const int maximum = completed ? 1 : line.maximum;
+        const int percent = ProgressPercent(position, maximum);
         if (line.result) {
             const UpgradeReport& report = line.result->report;
             step = LedgerOutcomeName(LedgerOutcomeOf(report.outcome));
-            if (report.outcome == UpgradeOutcome::Completed) {
-                filled = kBarWidth;
-                percent = 100;
+            if (completed) {
             } else if (!line.result->message.empty()) {
                 step += ": " + TerminalSafeField(WithoutFinalLineBreak(line.result->message));
             }
         }
         std::string figure = "    ";
-        if (line.maximum > 0 || percent == 100) {
+        if (maximum > 0) {
             figure = std::to_string(percent) + "%";
             figure.insert(0, 4 - figure.size(), ' ');
         }
-        const std::string text = PadText(line.name, m_nameWidth) + "  " +
-                                 PadText(line.serial, m_serialWidth) + "  [" +
-                                 std::string(static_cast<std::size_t>(filled), '#') +
-                                 std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') +
-                                 "] " + figure + "  " + step;
+        const std::string text =
+            PadText(line.name, m_nameWidth) + "  " + PadText(line.serial, m_serialWidth) + "  " +
+            ProgressBar(position, maximum, kBarWidth) + " " + figure + "  " + step;
         return ClipText(text, m_columns - 1);
     }
 

@@ -26,6 +26,7 @@
 #include "image/file_path.h"
 #include "image/update_image.h"
 #include "output.h"
+#include "progress_text.h"
 #include "session/ledger.h"
 #include "session/run_journal.h"
 #include "session/station.h"
@@ -75,21 +76,13 @@ std::string Fit(const std::string& text, std::size_t width, bool pad = true) {
 }
 
 int PercentOf(const StationCharger& charger) {
-    return charger.maximum > 0
-               ? static_cast<int>(static_cast<long long>(charger.position) * 100 / charger.maximum)
-               : 0;
+    return ProgressPercent(charger.position, charger.maximum);
 }
 
 // One charger's line of the terminal's block: label, serial number, bar,
 // state or step, and a figure.
 std::string BlockLine(const StationCharger& charger) {
-    constexpr int kBarWidth = 20;
-    const int filled = charger.maximum > 0
-                           ? static_cast<int>(static_cast<long long>(charger.position) * kBarWidth /
-                                              charger.maximum)
-                           : 0;
-    const std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                            std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "]";
+    const std::string bar = ProgressBar(charger.position, charger.maximum, 20);
     std::string state = charger.state == StationState::Upgrading && !charger.step.empty()
                             ? charger.step
                             : std::string(StationStateName(charger.state));
@@ -161,12 +154,9 @@ public:
         case StationChange::Progress: {
             // Every tenth of the way, as the single update prints it.
             const int percent = PercentOf(charger);
-            if (charger.maximum > 0 && percent / 10 != shown.decile) {
-                shown.decile = percent / 10;
-                char text[64];
-                std::snprintf(text, sizeof text, "progress: %d%% (%d/%d)", percent,
-                              charger.position, charger.maximum);
-                StationEvent& progress = Add(charger, "progress", text);
+            if (charger.maximum > 0 && NextTenth(percent, shown.decile)) {
+                StationEvent& progress =
+                    Add(charger, "progress", ProgressLine(charger.position, charger.maximum));
                 progress.json["percent"] = percent;
                 progress.json["position"] = charger.position;
                 progress.json["maximum"] = charger.maximum;

@@ -27,6 +27,7 @@
 #include "image/update_image.h"
 #include "output.h"
 #include "port_diagnosis.h"
+#include "progress_text.h"
 #include "protocol/hid_upgrade.h"
 #include "protocol/protocol_clock.h"
 #include "protocol/serial_upgrade.h"
@@ -134,29 +135,28 @@ public:
     void SetProgressRange(std::uint16_t maximum) override {
         m_maximum = maximum;
         m_lastShown = -1;
+        m_shownTenth = -1;
     }
     void SetProgressPosition(int position) override {
         if (m_quiet || m_maximum == 0) {
             return;
         }
-        const int percent = position * 100 / m_maximum;
+        const int percent = ProgressPercent(position, m_maximum);
         if (m_isTerminal) {
             const auto now = std::chrono::steady_clock::now();
             if (percent == m_lastShown && now - m_lastDrawn < std::chrono::milliseconds(200)) {
                 return;
             }
             m_lastDrawn = now;
-            constexpr int kWidth = 40;
-            const int filled = position * kWidth / m_maximum;
-            std::printf("\r[%s%s] %3d%%  %d/%u", std::string(filled, '#').c_str(),
-                        std::string(kWidth - filled, ' ').c_str(), percent, position, m_maximum);
+            m_lastShown = percent;
+            std::printf("\r%s %3d%%  %d/%u", ProgressBar(position, m_maximum, 40).c_str(), percent,
+                        position, m_maximum);
             std::fflush(stdout);
             m_barShown = true;
-        } else if (percent / 10 != m_lastShown / 10 || m_lastShown < 0) {
-            std::printf("progress: %d%% (%d/%u)\n", percent, position, m_maximum);
+        } else if (NextTenth(percent, m_shownTenth)) {
+            std::printf("%s\n", ProgressLine(position, m_maximum).c_str());
             std::fflush(stdout);  // a log or a pipe sees the progress as it comes
         }
-        m_lastShown = percent;
     }
     void EnableUpdateButton(bool /*enabled*/) override {}
     void CopyDataToControls() override {}
@@ -219,7 +219,8 @@ private:
     bool m_quiet;
     bool m_isTerminal;
     std::uint16_t m_maximum = 0;
-    int m_lastShown = -1;
+    int m_lastShown = -1;   // the percentage the bar shows
+    int m_shownTenth = -1;  // the tenth a plain line told last
     bool m_barShown = false;
     std::chrono::steady_clock::time_point m_lastDrawn{};
     int m_maxAttempts;
