@@ -16,33 +16,25 @@ std::string_view ToolVersion() {
     return VELMORIN_VERSION;
 }
 
-UpgradedFile UpgradedFile::Of(std::string path, const UpdateFileBytes& bytes) {
-    UpgradedFile file;
-    file.path = std::move(path);
-    if (!bytes.read.Accepted()) {
-        return file;
-    }
-    file.sha256 = Sha256Hex(bytes.bytes);
-    UpdateImage image;
-    if (CheckUpdateHeader(bytes.bytes, bytes.bytes.size(), image).Accepted()) {
-        const FileInfoText info = FileInfoTextOf(image.Header());
-        file.version = info.version;
-        file.type = info.type;
-        file.memo = info.memo;
-    }
-    return file;
-}
-
 PinnedFile::PinnedFile(std::string path) {
     const std::filesystem::path where = PathFromText(path);
     m_stamp = StampOf(where);
     m_bytes = ReadUpdateFileBytes(where);
-    m_description = UpgradedFile::Of(std::move(path), m_bytes);
-    if (m_bytes.read.Accepted()) {
-        UpdateImage image;
-        m_header = CheckUpdateHeader(m_bytes.bytes, m_bytes.bytes.size(), image);
-    } else {
-        m_header = m_bytes.read;
+    m_description.path = std::move(path);
+    m_header = m_bytes.read;
+    if (!m_bytes.read.Accepted()) {
+        return;
+    }
+    // Described from the bytes read, once: the digest of the whole file and
+    // the header's texts.
+    m_description.sha256 = Sha256Hex(m_bytes.bytes);
+    UpdateImage image;
+    m_header = CheckUpdateHeader(m_bytes.bytes, m_bytes.bytes.size(), image);
+    if (m_header.Accepted()) {
+        const FileInfoText info = FileInfoTextOf(image.Header());
+        m_description.version = info.version;
+        m_description.type = info.type;
+        m_description.memo = info.memo;
     }
 }
 

@@ -28,9 +28,6 @@ struct UpgradedFile {
     std::string version;  // the header's texts; empty for a file the check refuses
     std::string type;
     std::string memo;
-
-    // The description of `bytes`, read from `path`.
-    static UpgradedFile Of(std::string path, const UpdateFileBytes& bytes);
 };
 
 // An update file read once: every run that is given it sends these bytes,
